@@ -168,7 +168,12 @@ std::string Convert(std::string_view in, const char* from, const char* to, const
             if (errno == E2BIG) continue;
             // EILSEQ or EINVAL: skip one byte (or one UTF-16 unit) and mark it.
             out += replacement;
-            std::size_t skip = std::strcmp(from, "UTF-16LE") == 0 ? 2 : 1;
+            std::size_t skip = 1;
+            if (std::strcmp(from, "UTF-8") == 0) {
+                // Skip the whole character, not just its first byte.
+                while (skip < srcLeft && (static_cast<unsigned char>(src[skip]) & 0xC0) == 0x80)
+                    ++skip;
+            }
             skip = skip > srcLeft ? srcLeft : skip;
             src += skip;
             srcLeft -= skip;

@@ -1,0 +1,135 @@
+#include "app/Entry.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/Messages.h"
+#include "platform/NamedMutex.h"
+#include "tests/common/TestSupport.h"
+
+using platform::MessageKind;
+using platform::RecordingMessageSink;
+using testsupport::ScopedEnv;
+using testsupport::TempDir;
+
+namespace {
+
+class EntryTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.Path()};
+    RecordingMessageSink messages;
+    platform::ScopedMessageSink sink{&messages};
+    int formsCreated = 0;
+
+    // A main form that closes itself as soon as the loop runs.
+    velserin::MainFormFactory ClosingForm() {
+        return [this] {
+            ++formsCreated;
+            auto w = std::make_unique<QWidget>();
+            w->setAttribute(Qt::WA_QuitOnClose, true);
+            QWidget* raw = w.get();
+            QTimer::singleShot(0, raw, [raw] { raw->close(); });
+            return w;
+        };
+    }
+};
+
+pid_t HoldPosixLock(const std::string& path) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+        struct flock fl = {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
+        (void)!::write(fds[1], &ok, 1);
+        for (;;) ::pause();
+    }
+    ::close(fds[1]);
+    char ok = '0';
+    (void)!::read(fds[0], &ok, 1);
+    ::close(fds[0]);
+    return ok == '1' ? pid : -1;
+}
+
+}  // namespace
+
+TEST_F(EntryTest, NormalRunHoldsTheMutexOnlyWhileTheFormIsOpen) {
+    bool heldDuringRun = false;
+    auto factory = [&] {
+        heldDuringRun = platform::ProbeNamedMutex(velserin::kConfigurationMutex) ==
+                        platform::MutexProbe::Held;
+        return ClosingForm()();
+    };
+    EXPECT_EQ(velserin::RunUtility(factory), 0);
+    EXPECT_EQ(formsCreated, 1);
+    EXPECT_TRUE(heldDuringRun);
+    EXPECT_TRUE(messages.entries.empty());
+    EXPECT_EQ(platform::ProbeNamedMutex(velserin::kConfigurationMutex),
+              platform::MutexProbe::Absent);
+}
+
+TEST_F(EntryTest, SecondCopyIsRefusedAndCreatesNothing) {
+    platform::NamedMutex::Result r;
+    auto first = platform::NamedMutex::Create(velserin::kConfigurationMutex, &r);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(velserin::RunUtility(ClosingForm()), 0);
+    EXPECT_EQ(formsCreated, 0);
+    ASSERT_EQ(messages.entries.size(), 1u);
+    EXPECT_EQ(messages.entries[0].kind, MessageKind::Message);
+    EXPECT_EQ(messages.entries[0].text, "Application Already Running.");
+    EXPECT_EQ(platform::ApplicationTitle(), "VelSerin Design CAD System Configuration");
+}
+
+TEST_F(EntryTest, RefusedWhileTheDesignProgramRunsThenRunsAfterIt) {
+    pid_t peer = HoldPosixLock(dir.File("VelSerinDesignCAD.lock"));
+    ASSERT_GT(peer, 0);
+    EXPECT_EQ(velserin::RunUtility(ClosingForm()), 0);
+    EXPECT_EQ(formsCreated, 0);
+    ASSERT_EQ(messages.entries.size(), 1u);
+    EXPECT_EQ(messages.entries[0].text, "After Close VelSerin Application, try again!");
+    // Our own mutex was released before leaving.
+    EXPECT_EQ(platform::ProbeNamedMutex(velserin::kConfigurationMutex),
+              platform::MutexProbe::Absent);
+
+    ::kill(peer, SIGKILL);
+    ::waitpid(peer, nullptr, 0);
+    messages.entries.clear();
+    EXPECT_EQ(velserin::RunUtility(ClosingForm()), 0);
+    EXPECT_EQ(formsCreated, 1);
+    EXPECT_TRUE(messages.entries.empty());
+}
+
+TEST_F(EntryTest, ExceptionsFromTheFormAreShownAndTheExitCodeIsZero) {
+    struct Case {
+        std::function<void()> raise;
+        std::string shown;
+    } cases[] = {
+        {[] { throw std::runtime_error("Cannot create /nowhere/Ostrevin"); },
+         "Cannot create /nowhere/Ostrevin"},
+        {[] { throw 42; }, ""},
+    };
+    for (const Case& c : cases) {
+        messages.entries.clear();
+        int rc = velserin::RunUtility([&]() -> std::unique_ptr<QWidget> {
+            c.raise();
+            return nullptr;
+        });
+        EXPECT_EQ(rc, 0);
+        ASSERT_EQ(messages.entries.size(), 1u);
+        EXPECT_EQ(messages.entries[0].kind, MessageKind::Exception);
+        EXPECT_EQ(messages.entries[0].text, c.shown);
+        EXPECT_EQ(platform::ProbeNamedMutex(velserin::kConfigurationMutex),
+                  platform::MutexProbe::Absent);
+    }
+}
