@@ -1,0 +1,65 @@
+#include "platform/GdiWindow.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace platform::gdi {
+
+Window::Window(QWidget* parent) : QWidget(parent), canvas_(CreateCompatibleDC()) {
+    // Every pixel comes from the bitmap; Qt need not clear the background.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+Window::~Window() = default;
+
+void Window::EnsureBitmap() {
+    const int w = width(), h = height();
+    if (bitmap_ && bitmap_->Width() == w && bitmap_->Height() == h) return;
+    HBITMAP fresh = w > 0 && h > 0 ? Bitmap::Create(w, h, 32) : nullptr;
+    if (fresh && bitmap_) {
+        // Keep what was drawn where the old and new areas overlap.
+        const int cw = std::min(w, bitmap_->Width()), ch = std::min(h, bitmap_->Height());
+        for (int y = 0; y < ch; ++y)
+            std::copy_n(bitmap_->Row(y), std::size_t(cw) * 4, fresh->Row(y));
+    }
+    bitmap_ = fresh;
+    if (bitmap_) SelectObject(canvas_.get(), bitmap_);
+    else canvas_->state.bitmap.reset();
+    paintPending_ = true;
+}
+
+HDC Window::Canvas() {
+    EnsureBitmap();
+    return canvas_.get();
+}
+
+void Window::UpdateRect(const RECT& r) {
+    if (r.right > r.left && r.bottom > r.top)
+        update(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+}
+
+void Window::Invalidate() {
+    paintPending_ = true;
+    update();
+}
+
+void Window::paintEvent(QPaintEvent* event) {
+    EnsureBitmap();
+    if (!bitmap_) return;
+    if (paintPending_) {
+        paintPending_ = false;
+        Paint();
+    }
+    QPainter painter(this);
+    const QImage image = bitmap_->ImageView();
+    for (const QRect& r : event->region()) painter.drawImage(r, image, r);
+}
+
+void Window::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    EnsureBitmap();
+    paintPending_ = true;
+}
+
+}  // namespace platform::gdi
