@@ -10,7 +10,8 @@
 namespace quillor {
 
 TPalette::TPalette() {
-    for (auto& item : Items) item = std::make_unique<TColorData>();
+    for (auto& item : Items)
+        item = std::make_unique<TColorData>();
 }
 
 TColorData* TPalette::GetColorData(int index) {
@@ -28,13 +29,15 @@ COLORREF TPalette::GetColor(int index) const {
 
 bool TPalette::Copy(int index, const TColorData& source) {
     TColorData* entry = GetColorData(index);
-    if (entry) entry->Assign(source);
+    if (entry)
+        entry->Assign(source);
     return entry != nullptr;
 }
 
 bool TPalette::SetNormal(int index, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     TColorData* entry = GetColorData(index);
-    if (entry) entry->SetNormal(red, green, blue);
+    if (entry)
+        entry->SetNormal(red, green, blue);
     return entry != nullptr;
 }
 
@@ -42,7 +45,8 @@ bool TPalette::SetNormal(int index, std::uint8_t red, std::uint8_t green, std::u
     bool TPalette::Name(int index, std::uint16_t page, std::uint8_t number, std::uint8_t red, \
                         std::uint8_t green, std::uint8_t blue) {                              \
         TColorData* entry = GetColorData(index);                                              \
-        if (entry) entry->Name(page, number, red, green, blue);                               \
+        if (entry)                                                                            \
+            entry->Name(page, number, red, green, blue);                                      \
         return entry != nullptr;                                                              \
     }
 QUILLOR_FORWARD_KIND_SETTER(SetPrinterColor)
@@ -69,21 +73,25 @@ bool TPalette::SetUserColor(int index, std::uint16_t reserved, std::uint16_t pag
 
 bool TPalette::SetUserColor(int index, const TColorData& source) {
     TColorData* entry = GetColorData(index);
-    if (entry) entry->SetUserColor(source);
+    if (entry)
+        entry->SetUserColor(source);
     return entry != nullptr;
 }
 
 bool TPalette::SetPantoneColor2(int index, const TColorData& source) {
     TColorData* entry = GetColorData(index);
-    if (entry) entry->SetPantoneColor2(source);
+    if (entry)
+        entry->SetPantoneColor2(source);
     return entry != nullptr;
 }
 
 void TPalette::SetUseColor(std::uint16_t value) {
     // UseColor names an entry; beyond the last one ColorCount would wrap to 0.
-    if (value > kEntryCount - 1) value = kEntryCount - 1;
+    if (value > kEntryCount - 1)
+        value = kEntryCount - 1;
     UseColor = value;
-    if (value >= ColorCount) ColorCount = std::uint16_t(value + 1);
+    if (value >= ColorCount)
+        ColorCount = std::uint16_t(value + 1);
 }
 
 bool TPalette::Load(TPaletteReader& reader) {
@@ -91,22 +99,27 @@ bool TPalette::Load(TPaletteReader& reader) {
     // no entry.
     std::vector<TColorData> entries(kEntryCount);
     std::uint8_t signature[2];
-    if (!reader.Read(signature, 2)) return false;
+    if (!reader.Read(signature, 2))
+        return false;
 
     if (signature[0] != 'C' || signature[1] != 'P') {
         std::uint8_t legacy[kLegacyFileSize];
         legacy[0] = signature[0];
         legacy[1] = signature[1];
-        if (!reader.Read(legacy + 2, kLegacyFileSize - 2)) return false;
+        if (!reader.Read(legacy + 2, kLegacyFileSize - 2))
+            return false;
         entries[0].SetNormal(0, 0, 0);
-        for (int k = 1; k <= 225; ++k) entries[std::size_t(k)].SetFromLegacyRecord(legacy + 8 * (k - 1));
+        for (int k = 1; k <= 225; ++k)
+            entries[std::size_t(k)].SetFromLegacyRecord(legacy + 8 * (k - 1));
         for (int k = 226; k < kEntryCount; ++k) {
             entries[std::size_t(k)].SetNormal(std::uint8_t(k), std::uint8_t(k), std::uint8_t(k));
         }
     } else {
         std::uint16_t version;
-        if (!reader.ReadU16(&version)) return false;
-        if (version == 111) return true;
+        if (!reader.ReadU16(&version))
+            return false;
+        if (version == 111)
+            return true;
         std::uint16_t useColor = UseColor;
         std::uint16_t colorCount = ColorCount;
         int layout = version <= 100 ? 0 : version <= 110 ? 1 : 2;
@@ -116,19 +129,22 @@ bool TPalette::Load(TPaletteReader& reader) {
             TColorData& entry = entries[std::size_t(k)];
             // Layouts 0 and 1 keep what they do not store.
             entry.Assign(*Items[std::size_t(k)]);
-            if (!entry.Read(reader, layout)) return false;
+            if (!entry.Read(reader, layout))
+                return false;
         }
         UseColor = useColor;
         ColorCount = colorCount;
     }
-    for (int k = 0; k < kEntryCount; ++k) Items[std::size_t(k)]->Assign(entries[std::size_t(k)]);
+    for (int k = 0; k < kEntryCount; ++k)
+        Items[std::size_t(k)]->Assign(entries[std::size_t(k)]);
     return true;
 }
 
 bool TPalette::LoadFromFile(const std::string& fileName) {
     ColorCount = kEntryCount;
     platform::File file = platform::File::Open(fileName, O_RDONLY);
-    if (!file.IsOpen()) return false;
+    if (!file.IsOpen())
+        return false;
     TPaletteReader reader(file);
     return Load(reader);
 }
@@ -146,7 +162,8 @@ std::string TPalette::SaveToMemory() const {
     writer.U16(kCurrentVersion);
     writer.U16(UseColor);
     writer.U16(ColorCount);
-    for (const auto& item : Items) item->Write(writer);
+    for (const auto& item : Items)
+        item->Write(writer);
     return writer.Data();
 }
 
@@ -154,7 +171,8 @@ void TPalette::SaveToFile(const std::string& fileName) const {
     // Written over the existing file, then cut to what was written, so that
     // no old bytes remain to be read back as a tag block.
     platform::File file = platform::File::Open(fileName, O_WRONLY | O_CREAT, 0666);
-    if (!file.IsOpen()) throw std::runtime_error("Cannot open file" + fileName);
+    if (!file.IsOpen())
+        throw std::runtime_error("Cannot open file" + fileName);
     std::string data = SaveToMemory();
     if (!file.Write(data.data(), data.size()) || !file.SetSize(std::int64_t(data.size())))
         throw std::runtime_error("Cannot write file" + fileName);

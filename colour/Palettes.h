@@ -15,7 +15,7 @@
 namespace quillor {
 
 class TPalette {
-public:
+  public:
     static constexpr int kEntryCount = 256;
     // The version that SaveToFile writes.
     static constexpr std::uint16_t kCurrentVersion = 112;
@@ -79,7 +79,7 @@ public:
     // The bytes SaveToFile writes.
     std::string SaveToMemory() const;
 
-private:
+  private:
     bool Load(TPaletteReader& reader);
 
     std::array<std::unique_ptr<TColorData>, kEntryCount> Items;

@@ -14,23 +14,24 @@ namespace {
 
 // Page numbers of the old Pantone 1000 book; position i is page i + 20 now.
 constexpr std::uint16_t kOldPantonePages[148] = {
-    11,  12,  13,  20,  30,  40,  50,  55,  60,  70,  75,  80,  90,  95,  100, 105, 110,
-    115, 120, 130, 135, 137, 140, 150, 155, 160, 170, 180, 190, 200, 210, 220, 225, 230,
-    240, 250, 252, 253, 257, 260, 265, 270, 275, 276, 277, 278, 280, 290, 300, 305, 310,
-    315, 320, 330, 335, 340, 350, 352, 355, 358, 360, 370, 375, 380, 390, 400, 410, 420,
-    430, 440, 450, 455, 460, 470, 480, 490, 500, 510, 520, 521, 522, 523, 524, 530, 535,
-    540, 550, 555, 560, 565, 570, 580, 590, 600, 605, 610, 620, 625, 630, 635, 640, 645,
-    650, 660, 665, 670, 673, 677, 680, 685, 690, 695, 700, 710, 713, 717, 720, 725, 730,
-    740, 750, 760, 770, 780, 790, 800, 810, 820, 830, 840, 850, 860, 870, 880, 890, 900,
-    910, 920, 930, 940, 950, 960, 970, 980, 990, 1000, 1010, 1020};
+    11,  12,  13,  20,  30,  40,  50,  55,  60,  70,  75,  80,  90,   95,   100, 105, 110, 115, 120,
+    130, 135, 137, 140, 150, 155, 160, 170, 180, 190, 200, 210, 220,  225,  230, 240, 250, 252, 253,
+    257, 260, 265, 270, 275, 276, 277, 278, 280, 290, 300, 305, 310,  315,  320, 330, 335, 340, 350,
+    352, 355, 358, 360, 370, 375, 380, 390, 400, 410, 420, 430, 440,  450,  455, 460, 470, 480, 490,
+    500, 510, 520, 521, 522, 523, 524, 530, 535, 540, 550, 555, 560,  565,  570, 580, 590, 600, 605,
+    610, 620, 625, 630, 635, 640, 645, 650, 660, 665, 670, 673, 677,  680,  685, 690, 695, 700, 710,
+    713, 717, 720, 725, 730, 740, 750, 760, 770, 780, 790, 800, 810,  820,  830, 840, 850, 860, 870,
+    880, 890, 900, 910, 920, 930, 940, 950, 960, 970, 980, 990, 1000, 1010, 1020};
 
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 // Texts in the file are C strings: they end at their first zero.
 std::u16string CText(std::u16string_view text) {
     std::size_t zero = text.find(u'\0');
-    if (zero != std::u16string_view::npos) text = text.substr(0, zero);
-    if (text.size() > kMaxColorTextLength) text = text.substr(0, kMaxColorTextLength);
+    if (zero != std::u16string_view::npos)
+        text = text.substr(0, zero);
+    if (text.size() > kMaxColorTextLength)
+        text = text.substr(0, kMaxColorTextLength);
     return std::u16string(text);
 }
 
@@ -38,33 +39,46 @@ std::u16string CText(std::u16string_view text) {
 // the length is 0. False when the data ends first.
 bool ReadAnsiText(TPaletteReader& reader, std::optional<std::string>* text) {
     std::uint16_t length;
-    if (!reader.ReadU16(&length)) return false;
-    if (length > reader.Remaining()) return false;
+    if (!reader.ReadU16(&length))
+        return false;
+    if (length > reader.Remaining())
+        return false;
     text->reset();
-    if (length == 0) return true;
+    if (length == 0)
+        return true;
     std::string bytes(length, '\0');
-    if (!reader.Read(bytes.data(), length)) return false;
+    if (!reader.Read(bytes.data(), length))
+        return false;
     *text = std::move(bytes);
     return true;
 }
 
 std::uint16_t RenumberOldTagId(std::uint16_t id) {
     switch (id) {
-        case 20: return 100;
-        case 21: return 101;
-        case 22: return 102;
-        case 23: return 103;
-        case 40: return 200;
-        case 50: return 0xFFFF;
-        default: return id;
+        case 20:
+            return 100;
+        case 21:
+            return 101;
+        case 22:
+            return 102;
+        case 23:
+            return 103;
+        case 40:
+            return 200;
+        case 50:
+            return 0xFFFF;
+        default:
+            return id;
     }
 }
 
 // Floor of value x 255 as a byte, held inside 0-255.
 std::uint8_t ComponentByte(long double value) {
     long double v = std::floor(value * 255.0L);
-    if (!(v > 0.0L)) return 0;  // also NaN
-    if (v >= 255.0L) return 255;
+    if (!(v > 0.0L))
+        return 0;  // also NaN
+    if (v >= 255.0L)
+        return 255;
     return static_cast<std::uint8_t>(v);
 }
 
@@ -73,12 +87,16 @@ std::uint8_t ComponentByte(long double value) {
 int ElementSize(int type) {
     switch (type) {
         case 1:
-        case 2: return 1;
+        case 2:
+            return 1;
         case 3:
-        case 6: return 2;
+        case 6:
+            return 2;
         case 4:
-        case 5: return 4;
-        default: return -1;
+        case 5:
+            return 4;
+        default:
+            return -1;
     }
 }
 
@@ -88,22 +106,26 @@ int ElementSize(int type) {
 bool TAdditionalColorData::Add(std::int16_t id, std::int16_t type, std::int32_t count,
                                const void* data) {
     int size = ElementSize(type);
-    if (size < 0 || count < 0) return false;
+    if (size < 0 || count < 0)
+        return false;
     std::size_t bytes = std::size_t(count) * std::size_t(size);
-    if (bytes > 0 && data == nullptr) return false;
+    if (bytes > 0 && data == nullptr)
+        return false;
     TAdditionalColorDataTag tag;
     tag.Id = id;
     tag.Type = type;
     tag.Count = count;
     const auto* p = static_cast<const std::uint8_t*>(data);
-    if (bytes > 0) tag.Data.assign(p, p + bytes);
+    if (bytes > 0)
+        tag.Data.assign(p, p + bytes);
     tags_.push_back(std::move(tag));
     return true;
 }
 
 const std::vector<std::uint8_t>* TAdditionalColorData::Find(std::int16_t id) const {
     for (const auto& tag : tags_) {
-        if (tag.Id == id) return &tag.Data;
+        if (tag.Id == id)
+            return &tag.Data;
     }
     return nullptr;
 }
@@ -130,8 +152,10 @@ TPaletteReader::TPaletteReader(const void* data, std::size_t size)
     : data_(static_cast<const std::uint8_t*>(data)), end_(data ? size : 0) {}
 
 bool TPaletteReader::Refill() {
-    if (file_ == nullptr || unbuffered_ == 0) return false;
-    if (buffer_.empty()) buffer_.resize(kReadBufferSize);
+    if (file_ == nullptr || unbuffered_ == 0)
+        return false;
+    if (buffer_.empty())
+        buffer_.resize(kReadBufferSize);
     std::size_t want = std::size_t(std::min<std::uint64_t>(unbuffered_, buffer_.size()));
     std::size_t got = 0;
     file_->Read(buffer_.data(), want, &got);
@@ -150,7 +174,8 @@ bool TPaletteReader::Refill() {
 bool TPaletteReader::Read(void* buffer, std::size_t n) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     while (n > 0) {
-        if (pos_ == end_ && !Refill()) return false;
+        if (pos_ == end_ && !Refill())
+            return false;
         std::size_t take = std::min(n, end_ - pos_);
         std::memcpy(out, data_ + pos_, take);
         out += take;
@@ -163,30 +188,38 @@ bool TPaletteReader::Read(void* buffer, std::size_t n) {
 void TPaletteReader::UnreadByte() {
     // The byte just read is always still in the buffer: a one-byte read never
     // spans two fills.
-    if (pos_ > 0) --pos_;
+    if (pos_ > 0)
+        --pos_;
 }
 
-std::uint64_t TPaletteReader::Remaining() const { return (end_ - pos_) + unbuffered_; }
+std::uint64_t TPaletteReader::Remaining() const {
+    return (end_ - pos_) + unbuffered_;
+}
 
-bool TPaletteReader::ReadU8(std::uint8_t* v) { return Read(v, 1); }
+bool TPaletteReader::ReadU8(std::uint8_t* v) {
+    return Read(v, 1);
+}
 
 bool TPaletteReader::ReadU16(std::uint16_t* v) {
     std::uint8_t b[2];
-    if (!Read(b, 2)) return false;
+    if (!Read(b, 2))
+        return false;
     *v = std::uint16_t(b[0] | (b[1] << 8));
     return true;
 }
 
 bool TPaletteReader::ReadI16(std::int16_t* v) {
     std::uint16_t u;
-    if (!ReadU16(&u)) return false;
+    if (!ReadU16(&u))
+        return false;
     *v = static_cast<std::int16_t>(u);
     return true;
 }
 
 bool TPaletteReader::ReadU32(std::uint32_t* v) {
     std::uint8_t b[4];
-    if (!Read(b, 4)) return false;
+    if (!Read(b, 4))
+        return false;
     *v = std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) | (std::uint32_t(b[2]) << 16) |
          (std::uint32_t(b[3]) << 24);
     return true;
@@ -194,16 +227,19 @@ bool TPaletteReader::ReadU32(std::uint32_t* v) {
 
 bool TPaletteReader::ReadI32(std::int32_t* v) {
     std::uint32_t u;
-    if (!ReadU32(&u)) return false;
+    if (!ReadU32(&u))
+        return false;
     *v = static_cast<std::int32_t>(u);
     return true;
 }
 
 bool TPaletteReader::ReadF64(double* v) {
     std::uint8_t b[8];
-    if (!Read(b, 8)) return false;
+    if (!Read(b, 8))
+        return false;
     std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) bits = (bits << 8) | b[i];
+    for (int i = 7; i >= 0; --i)
+        bits = (bits << 8) | b[i];
     std::memcpy(v, &bits, sizeof bits);
     return true;
 }
@@ -230,7 +266,8 @@ void TPaletteWriter::F64(double v) {
     std::uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     std::uint8_t b[8];
-    for (int i = 0; i < 8; ++i) b[i] = std::uint8_t(bits >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        b[i] = std::uint8_t(bits >> (8 * i));
     Bytes(b, 8);
 }
 
@@ -238,11 +275,13 @@ void TPaletteWriter::F64(double v) {
 // TColorData
 
 TColorData::TColorData() {
-    for (double& v : Values) v = kMissingValue;
+    for (double& v : Values)
+        v = kMissingValue;
 }
 
 void TColorData::Assign(const TColorData& source) {
-    if (&source == this) return;
+    if (&source == this)
+        return;
     Status = source.Status;
     Infor = source.Infor;
     Page = source.Page;
@@ -267,10 +306,14 @@ bool TColorData::operator==(const TColorData& o) const {
 }
 
 void TColorData::SyncNames() {
-    if (!(Infor & kInforColorName)) ColorName.reset();
-    else if (!ColorName) ColorName.emplace();
-    if (!(Infor & kInforFileName)) FileName.reset();
-    else if (!FileName) FileName.emplace();
+    if (!(Infor & kInforColorName))
+        ColorName.reset();
+    else if (!ColorName)
+        ColorName.emplace();
+    if (!(Infor & kInforFileName))
+        FileName.reset();
+    else if (!FileName)
+        FileName.emplace();
 }
 
 void TColorData::SetKind(std::uint16_t value) {
@@ -279,13 +322,18 @@ void TColorData::SetKind(std::uint16_t value) {
 }
 
 void TColorData::SetInforLegacy(std::uint16_t value) {
-    if (value < 16) Infor = value;
-    else if (value < 128) Infor = std::uint16_t((value & 0x0F) | kInforUserColor);
-    else Infor = std::uint16_t((value & 0x0F) | kInforUserColor | kInforMark);
+    if (value < 16)
+        Infor = value;
+    else if (value < 128)
+        Infor = std::uint16_t((value & 0x0F) | kInforUserColor);
+    else
+        Infor = std::uint16_t((value & 0x0F) | kInforUserColor | kInforMark);
     SyncNames();
 }
 
-COLORREF TColorData::GetColorRef() const { return PackColorRef(Rgb.rgbRed, Rgb.rgbGreen, Rgb.rgbBlue); }
+COLORREF TColorData::GetColorRef() const {
+    return PackColorRef(Rgb.rgbRed, Rgb.rgbGreen, Rgb.rgbBlue);
+}
 
 void TColorData::SetColorName(std::optional<std::u16string_view> name) {
     if (name) {
@@ -374,8 +422,10 @@ void TColorData::SetUserColor(std::uint16_t /*reserved*/, std::uint16_t page, st
                               std::optional<std::u16string_view> /*text3*/,
                               std::optional<std::u16string_view> /*text4*/) {
     SetColor(kInforUserColor, page, number, red, green, blue);
-    if (fileName) SetFileName(fileName);
-    if (colorName) SetColorName(colorName);
+    if (fileName)
+        SetFileName(fileName);
+    if (colorName)
+        SetColorName(colorName);
 }
 
 void TColorData::SetUserColor(const TColorData& source) {
@@ -415,14 +465,16 @@ void TColorData::UpgradeKind() {
             Infor = std::uint16_t(Infor + 2);
             const auto* end = std::end(kOldPantonePages);
             const auto* at = std::find(std::begin(kOldPantonePages), end, Page);
-            if (at != end) Page = std::uint16_t(at - std::begin(kOldPantonePages) + 20);
+            if (at != end)
+                Page = std::uint16_t(at - std::begin(kOldPantonePages) + 20);
             break;
         }
         case 2:
             Infor = std::uint16_t(Infor + 2);
             Page = std::uint16_t(Page + 1000);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -438,12 +490,20 @@ bool TColorData::Read(TPaletteReader& reader, int layout) {
     entry.Additional.Clear();
     bool ok = false;
     switch (layout) {
-        case 0: ok = entry.ReadLayout0(reader); break;
-        case 1: ok = entry.ReadLayout1(reader); break;
-        case 2: ok = entry.ReadLayout2(reader); break;
-        default: return false;
+        case 0:
+            ok = entry.ReadLayout0(reader);
+            break;
+        case 1:
+            ok = entry.ReadLayout1(reader);
+            break;
+        case 2:
+            ok = entry.ReadLayout2(reader);
+            break;
+        default:
+            return false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
     entry.UpgradeKind();
     entry.SyncNames();
     *this = std::move(entry);
@@ -452,7 +512,8 @@ bool TColorData::Read(TPaletteReader& reader, int layout) {
 
 bool TColorData::ReadLayout0(TPaletteReader& reader) {
     std::uint8_t b[10];
-    if (!reader.Read(b, sizeof b)) return false;
+    if (!reader.Read(b, sizeof b))
+        return false;
     Infor = std::uint16_t(b[0] | (b[1] << 8));
     Page = std::uint16_t(b[2] | (b[3] << 8));
     Number = b[4];
@@ -462,7 +523,8 @@ bool TColorData::ReadLayout0(TPaletteReader& reader) {
 
 bool TColorData::ReadLayout1(TPaletteReader& reader) {
     std::uint8_t b[9];
-    if (!reader.Read(b, sizeof b)) return false;
+    if (!reader.Read(b, sizeof b))
+        return false;
     std::uint16_t legacy = std::uint16_t(b[0] | (b[1] << 8));
     Page = std::uint16_t(b[2] | (b[3] << 8));
     Number = b[4];
@@ -470,11 +532,14 @@ bool TColorData::ReadLayout1(TPaletteReader& reader) {
 
     std::optional<std::string> fileName, colorName, annotation;
     if (legacy & kLegacyUserColor) {
-        if (!ReadAnsiText(reader, &fileName) || !ReadAnsiText(reader, &colorName)) return false;
+        if (!ReadAnsiText(reader, &fileName) || !ReadAnsiText(reader, &colorName))
+            return false;
     }
     if ((legacy & kInforKindMask) == 6) {
-        if (!(legacy & kLegacyMark) && !ReadAnsiText(reader, &annotation)) return false;
-        if (!ReadAdditional(reader, false)) return false;
+        if (!(legacy & kLegacyMark) && !ReadAnsiText(reader, &annotation))
+            return false;
+        if (!ReadAdditional(reader, false))
+            return false;
     }
 
     std::uint16_t kind = legacy & kInforKindMask;
@@ -503,7 +568,8 @@ bool TColorData::ReadLayout1(TPaletteReader& reader) {
 
 bool TColorData::ReadLayout2(TPaletteReader& reader) {
     std::uint8_t b[53];
-    if (!reader.Read(b, sizeof b)) return false;
+    if (!reader.Read(b, sizeof b))
+        return false;
     TPaletteReader fields(b, sizeof b);
     std::uint32_t mark;
     fields.ReadU32(&mark);
@@ -519,41 +585,52 @@ bool TColorData::ReadLayout2(TPaletteReader& reader) {
     fields.Read(&Rgb.rgbGreen, 1);
     fields.Read(&Rgb.rgbRed, 1);
     fields.Read(&Rgb.rgbReserved, 1);
-    for (double& v : Values) fields.ReadF64(&v);
+    for (double& v : Values)
+        fields.ReadF64(&v);
 
     auto readText = [&](std::optional<std::u16string>* text) {
         std::uint16_t count;
-        if (!reader.ReadU16(&count)) return false;
+        if (!reader.ReadU16(&count))
+            return false;
         // The count includes the terminating zero: 0 is not a text.
-        if (count == 0 || std::uint64_t(count) * 2 > reader.Remaining()) return false;
+        if (count == 0 || std::uint64_t(count) * 2 > reader.Remaining())
+            return false;
         std::u16string units(count, u'\0');
         for (auto& u : units) {
             std::uint16_t v;
-            if (!reader.ReadU16(&v)) return false;
+            if (!reader.ReadU16(&v))
+                return false;
             u = char16_t(v);
         }
         *text = CText(units);
         return true;
     };
-    if ((Infor & kInforColorName) && !readText(&ColorName)) return false;
-    if ((Infor & kInforFileName) && !readText(&FileName)) return false;
+    if ((Infor & kInforColorName) && !readText(&ColorName))
+        return false;
+    if ((Infor & kInforFileName) && !readText(&FileName))
+        return false;
     return ReadAdditional(reader, true);
 }
 
 bool TColorData::ReadAdditional(TPaletteReader& reader, bool currentLayout) {
     std::uint8_t start;
-    if (!reader.ReadU8(&start)) return true;  // end of the data: no block
-    if (start == 50) start = 255;
+    if (!reader.ReadU8(&start))
+        return true;  // end of the data: no block
+    if (start == 50)
+        start = 255;
     if (start != 255) {
         // Not ours: the next entry's first byte.
         reader.UnreadByte();
         return true;
     }
     std::int32_t tags;
-    if (!reader.ReadI32(&tags)) return false;
-    if (tags < 0) return false;
+    if (!reader.ReadI32(&tags))
+        return false;
+    if (tags < 0)
+        return false;
     // Every tag takes at least its 8-byte head.
-    if (std::uint64_t(tags) > reader.Remaining() / 8) return false;
+    if (std::uint64_t(tags) > reader.Remaining() / 8)
+        return false;
     for (std::int32_t i = 0; i < tags; ++i) {
         std::uint16_t id, type;
         std::int32_t count;
@@ -562,14 +639,18 @@ bool TColorData::ReadAdditional(TPaletteReader& reader, bool currentLayout) {
         if (!currentLayout) {
             id = RenumberOldTagId(id & 0xFF);
             type = type & 0xFF;
-            if (type == 50) type = 0xFFFF;
+            if (type == 50)
+                type = 0xFFFF;
         }
         int size = ElementSize(static_cast<std::int16_t>(type));
-        if (size < 0 || count < 0) return false;
+        if (size < 0 || count < 0)
+            return false;
         std::uint64_t bytes = std::uint64_t(count) * std::uint64_t(size);
-        if (bytes > reader.Remaining()) return false;
+        if (bytes > reader.Remaining())
+            return false;
         std::vector<std::uint8_t> data(static_cast<std::size_t>(bytes));
-        if (!reader.Read(data.data(), data.size())) return false;
+        if (!reader.Read(data.data(), data.size()))
+            return false;
         Additional.Add(static_cast<std::int16_t>(id), static_cast<std::int16_t>(type), count,
                        data.data());
     }
@@ -590,17 +671,21 @@ void TColorData::Write(TPaletteWriter& w) const {
     w.U8(Rgb.rgbGreen);
     w.U8(Rgb.rgbRed);
     w.U8(Rgb.rgbReserved);
-    for (double v : Values) w.F64(v);
+    for (double v : Values)
+        w.F64(v);
     auto writeText = [&](const std::optional<std::u16string>& text) {
         // The names always follow their bits (SyncNames); an empty one is one zero unit.
         const std::u16string empty;
         const std::u16string& t = text ? *text : empty;
         w.U16(std::uint16_t(t.size() + 1));
-        for (char16_t u : t) w.U16(std::uint16_t(u));
+        for (char16_t u : t)
+            w.U16(std::uint16_t(u));
         w.U16(0);
     };
-    if (Infor & kInforColorName) writeText(ColorName);
-    if (Infor & kInforFileName) writeText(FileName);
+    if (Infor & kInforColorName)
+        writeText(ColorName);
+    if (Infor & kInforFileName)
+        writeText(FileName);
     if (Additional.GetCount() > 0) {
         w.U8(255);
         w.U32(std::uint32_t(Additional.GetCount()));
@@ -618,12 +703,14 @@ void TColorData::Write(TPaletteWriter& w) const {
 // Colour arithmetic
 
 double MaxOf3(double x, double y, double z) {
-    if (x > y) return x > z ? x : z;
+    if (x > y)
+        return x > z ? x : z;
     return y > z ? y : z;
 }
 
 double MinOf3(double x, double y, double z) {
-    if (x < y) return x < z ? x : z;
+    if (x < y)
+        return x < z ? x : z;
     return y < z ? y : z;
 }
 
@@ -643,21 +730,30 @@ void RgbToHls(std::uint8_t red, std::uint8_t green, std::uint8_t blue, double& h
     }
     s = l <= 0.5 ? (max - min) / (max + min) : (max - min) / (2.0 - max - min);
     double d = max - min;
-    if (r == max) h = (g - b) / d;
-    else if (g == max) h = (b - r) / d + 2.0;
-    else h = (r - g) / d + 4.0;
+    if (r == max)
+        h = (g - b) / d;
+    else if (g == max)
+        h = (b - r) / d + 2.0;
+    else
+        h = (r - g) / d + 4.0;
     h *= 60.0;
-    if (h < 0.0) h += 360.0;
+    if (h < 0.0)
+        h += 360.0;
 }
 
 double HlsValue(double h, double m1, double m2) {
     constexpr long double kInv60 = 1.0L / 60.0L;
-    if (h > 360.0) h -= 360.0;
-    else if (h < 0.0) h += 360.0;
+    if (h > 360.0)
+        h -= 360.0;
+    else if (h < 0.0)
+        h += 360.0;
     long double lm1 = m1, lm2 = m2, lh = h;
-    if (h < 60.0) return static_cast<double>(lm1 + (lm2 - lm1) * lh * kInv60);
-    if (h < 180.0) return m2;
-    if (h < 240.0) return static_cast<double>(lm1 + (lm2 - lm1) * (240.0L - lh) * kInv60);
+    if (h < 60.0)
+        return static_cast<double>(lm1 + (lm2 - lm1) * lh * kInv60);
+    if (h < 180.0)
+        return m2;
+    if (h < 240.0)
+        return static_cast<double>(lm1 + (lm2 - lm1) * (240.0L - lh) * kInv60);
     return m1;
 }
 
@@ -709,6 +805,8 @@ COLORREF CmyToColorRef(int cyan, int magenta, int yellow) {
     return PackColorRef(back(cyan), back(magenta), back(yellow));
 }
 
-int ComponentPercentage(int value) { return std::clamp(value, 0, 255) * 100 / 255; }
+int ComponentPercentage(int value) {
+    return std::clamp(value, 0, 255) * 100 / 255;
+}
 
 }  // namespace quillor

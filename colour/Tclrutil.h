@@ -64,7 +64,7 @@ struct TAdditionalColorDataTag {
 
 // The ordered list of tags of an entry; tags keep the order they were added in.
 class TAdditionalColorData {
-public:
+  public:
     // Appends a tag holding a copy of count x ElementSize(type) bytes of data.
     // Refused (false, nothing added) for a type without a size, a negative
     // count, or missing data for a non-empty tag.
@@ -77,7 +77,7 @@ public:
     void AppendCopies(const TAdditionalColorData& other);
     bool operator==(const TAdditionalColorData&) const = default;
 
-private:
+  private:
     std::vector<TAdditionalColorDataTag> tags_;
 };
 
@@ -85,7 +85,7 @@ private:
 // memory, and always knows how much is left, so that no count read from the
 // data can ask for more than the data still holds.
 class TPaletteReader {
-public:
+  public:
     // Reads from the file's current position to its end as it is now.
     explicit TPaletteReader(platform::File& file);
     TPaletteReader(const void* data, std::size_t size);
@@ -105,7 +105,7 @@ public:
     bool ReadI32(std::int32_t* v);
     bool ReadF64(double* v);
 
-private:
+  private:
     bool Refill();
 
     platform::File* file_ = nullptr;
@@ -118,7 +118,7 @@ private:
 
 // Collects the bytes of a palette in the current layout.
 class TPaletteWriter {
-public:
+  public:
     void Bytes(const void* data, std::size_t n);
     void U8(std::uint8_t v) { Bytes(&v, 1); }
     void U16(std::uint16_t v);
@@ -126,13 +126,13 @@ public:
     void F64(double v);
     const std::string& Data() const { return data_; }
 
-private:
+  private:
     std::string data_;
 };
 
 // One colour entry of a palette or of the chosen-colour list.
 class TColorData {
-public:
+  public:
     TColorData();
     TColorData(const TColorData& other) { Assign(other); }
     TColorData& operator=(const TColorData& other) {
@@ -212,7 +212,7 @@ public:
     double Values[4];
     TAdditionalColorData Additional;
 
-private:
+  private:
     void Reset();
     void SetColor(std::uint16_t kind, std::uint16_t page, std::uint8_t number, std::uint8_t red,
                   std::uint8_t green, std::uint8_t blue);
@@ -246,9 +246,15 @@ void QuadToHls(std::uint32_t quad, double& h, double& l, double& s);
 COLORREF PackColorRef(std::uint32_t red, std::uint32_t green, std::uint32_t blue);
 std::uint32_t PackQuad(std::uint32_t red, std::uint32_t green, std::uint32_t blue);
 
-inline std::uint8_t RedOf(COLORREF c) { return std::uint8_t(c & 0xFF); }
-inline std::uint8_t GreenOf(COLORREF c) { return std::uint8_t((c >> 8) & 0xFF); }
-inline std::uint8_t BlueOf(COLORREF c) { return std::uint8_t((c >> 16) & 0xFF); }
+inline std::uint8_t RedOf(COLORREF c) {
+    return std::uint8_t(c & 0xFF);
+}
+inline std::uint8_t GreenOf(COLORREF c) {
+    return std::uint8_t((c >> 8) & 0xFF);
+}
+inline std::uint8_t BlueOf(COLORREF c) {
+    return std::uint8_t((c >> 16) & 0xFF);
+}
 
 // Cyan, magenta and yellow are the complements of red, green and blue.
 void ColorRefToCmy(COLORREF color, int& cyan, int& magenta, int& yellow);

@@ -20,21 +20,27 @@ std::uint64_t Gcd64(std::uint64_t r, std::uint64_t c) {
     return r;
 }
 
-std::uint64_t Magnitude(std::int64_t v) { return v < 0 ? std::uint64_t(-v) : std::uint64_t(v); }
+std::uint64_t Magnitude(std::int64_t v) {
+    return v < 0 ? std::uint64_t(-v) : std::uint64_t(v);
+}
 
 }  // namespace
 
 const char* UnitName(TUnit unit) {
     switch (unit) {
-        case uDot: return "uDot";
-        case uInch: return "uInch";
-        case uCm: return "uCm";
+        case uDot:
+            return "uDot";
+        case uInch:
+            return "uInch";
+        case uCm:
+            return "uCm";
     }
     return "";
 }
 
 bool UnitFromName(const char* name, TUnit* unit) {
-    if (name == nullptr) return false;
+    if (name == nullptr)
+        return false;
     for (TUnit u : {uDot, uInch, uCm}) {
         if (std::strcmp(name, UnitName(u)) == 0) {
             *unit = u;
@@ -55,7 +61,8 @@ bool TFraction::Value(double f) {
     sign = plus;
     numerator = 0;
     denominator = 1;
-    if (std::isnan(f)) return false;
+    if (std::isnan(f))
+        return false;
     if (!(f >= 0)) {
         sign = minus;
         f = -f;
@@ -70,7 +77,8 @@ bool TFraction::Value(double f) {
     // The first digit not taken rounds the last one taken. That can carry
     // past 2^31 - 1 (214748364.75 takes 2147483647 / 10): reduce first.
     std::int64_t num = numerator;
-    if (d >= 5) ++num;
+    if (d >= 5)
+        ++num;
     std::uint64_t g = Gcd64(std::uint64_t(num), std::uint64_t(denominator));
     num /= std::int64_t(g);
     std::int64_t den = denominator / std::int64_t(g);
@@ -85,7 +93,8 @@ bool TFraction::Value(double f) {
 }
 
 int TFraction::Process(int depth, double x) {
-    if (!(x >= 0.0 && x <= 1.0)) return 0;
+    if (!(x >= 0.0 && x <= 1.0))
+        return 0;
     x *= 10.0;
     int d = static_cast<int>(std::floor(x));
     if (x == 10.0 || (number != 0 && number < depth) ||
@@ -101,7 +110,8 @@ int TFraction::Process(int depth, double x) {
 
 void TTransfer::init() {
     for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) T[i][j] = i == j ? 1.0L : 0.0L;
+        for (int j = 0; j < 3; ++j)
+            T[i][j] = i == j ? 1.0L : 0.0L;
     }
 }
 
@@ -134,8 +144,7 @@ void TTransfer::convert(long double& ox, long double& oy) const {
     convert2(ox, oy, ox, oy);
 }
 
-void TTransfer::convert2(long double ix, long double iy, long double& ox,
-                         long double& oy) const {
+void TTransfer::convert2(long double ix, long double iy, long double& ox, long double& oy) const {
     long double x = ix * T[0][0] + iy * T[1][0] + T[2][0];
     long double y = ix * T[0][1] + iy * T[1][1] + T[2][1];
     ox = x;
@@ -150,7 +159,8 @@ void TMaxValue::SetSize(std::int32_t n) {
     FData.shrink_to_fit();
     FSize = 0;
     FMax = 0;
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     try {
         FData.assign(std::size_t(n), TMaxValueData{});
         FSize = n;
@@ -165,23 +175,26 @@ bool TMaxValue::Append(std::int32_t v, std::int32_t c) {
         if (entry.Value == v) {
             // Counts saturate rather than wrap.
             std::int64_t sum = std::int64_t(entry.Count) + c;
-            entry.Count = std::int32_t(std::clamp<std::int64_t>(
-                sum, std::numeric_limits<std::int32_t>::min(),
-                std::numeric_limits<std::int32_t>::max()));
+            entry.Count =
+                std::int32_t(std::clamp<std::int64_t>(sum, std::numeric_limits<std::int32_t>::min(),
+                                                      std::numeric_limits<std::int32_t>::max()));
             return true;
         }
     }
-    if (FMax >= FSize) return false;
+    if (FMax >= FSize)
+        return false;
     FData[std::size_t(FMax)] = TMaxValueData{v, c};
     ++FMax;
     return true;
 }
 
 std::int32_t TMaxValue::Maximum() {
-    if (FData.empty()) return 0;
+    if (FData.empty())
+        return 0;
     std::size_t best = 0;
     for (std::int32_t i = 1; i < FMax; ++i) {
-        if (FData[std::size_t(i)].Count > FData[best].Count) best = std::size_t(i);
+        if (FData[std::size_t(i)].Count > FData[best].Count)
+            best = std::size_t(i);
     }
     FMax = 0;
     return FData[best].Value;
@@ -191,8 +204,10 @@ std::int32_t TMaxValue::Maximum() {
 // FillRect
 
 bool FillRect(const TByteBitmap& bitmap, const TRect& rect, std::uint8_t value) {
-    if (bitmap.Width < 0 || bitmap.Height < 0 || bitmap.Stride < bitmap.Width) return false;
-    if (bitmap.Bits == nullptr && bitmap.Width > 0 && bitmap.Height > 0) return false;
+    if (bitmap.Width < 0 || bitmap.Height < 0 || bitmap.Stride < bitmap.Width)
+        return false;
+    if (bitmap.Bits == nullptr && bitmap.Width > 0 && bitmap.Height > 0)
+        return false;
     int left = std::max(std::min(rect.Left, rect.Right), 0);
     int right = std::min(std::max(rect.Left, rect.Right), bitmap.Width);
     int top = std::max(std::min(rect.Top, rect.Bottom), 0);

@@ -24,7 +24,7 @@ std::int64_t gcd(std::int32_t a, std::int32_t b);
 // Turns a decimal number into a reduced fraction of its decimal digits, the
 // first digit not taken rounding the last one taken.
 class TFraction {
-public:
+  public:
     // n: the most decimal digits Value may take; 0 for no limit but overflow.
     explicit TFraction(std::int32_t n = 0) : number(n) {}
 
@@ -44,7 +44,7 @@ public:
 // A 2-D affine transform of row-vector points (x, y, 1): each operation
 // multiplies T on the right, so operations act in the order they were called.
 class TTransfer {
-public:
+  public:
     TTransfer() { init(); }
     void init();
     void scaling(long double x, long double y);
@@ -63,7 +63,7 @@ struct TMaxValueData {
 
 // Counts how often each value comes and tells the most frequent one.
 class TMaxValue {
-public:
+  public:
     // Size := n: a zero-filled table of n distinct values (none for n <= 0, or
     // when it cannot be had).
     void SetSize(std::int32_t n);
@@ -76,7 +76,7 @@ public:
     // the table; with nothing appended, the first slot's value (0 when none).
     std::int32_t Maximum();
 
-private:
+  private:
     std::vector<TMaxValueData> FData;
     std::int32_t FSize = 0;
     std::int32_t FMax = 0;
@@ -91,7 +91,9 @@ struct TByteBitmap {
 };
 
 // The row length of an 8-bit bitmap whose rows are padded to 4 bytes.
-inline int ByteBitmapStride(int width) { return width <= 0 ? 0 : (width + 3) / 4 * 4; }
+inline int ByteBitmapStride(int width) {
+    return width <= 0 ? 0 : (width + 3) / 4 * 4;
+}
 
 struct TRect {
     int Left = 0;

@@ -45,7 +45,8 @@ TEST(ColorData, NewRecordIsEmpty) {
     EXPECT_EQ(d.Extra2, 0);
     EXPECT_EQ(d.Extra3, 0);
     EXPECT_EQ(d.Rgb, tagRGBQUAD{});
-    for (double v : d.Values) EXPECT_EQ(v, 999.0);
+    for (double v : d.Values)
+        EXPECT_EQ(v, 999.0);
     EXPECT_EQ(d.GetColorName(), nullptr);
     EXPECT_EQ(d.GetFileName(), nullptr);
     EXPECT_EQ(d.Additional.GetCount(), 0);
@@ -61,9 +62,11 @@ TEST(ColorData, KindSettersResetEverythingButTheMark) {
     };
     const std::vector<Case> cases = {
         {"SetNormal", [](TColorData& d) { d.SetNormal(10, 20, 30); }, 0, 0, 0},
-        {"SetPrinterColor", [](TColorData& d) { d.SetPrinterColor(300, 7, 10, 20, 30); }, 0, 300, 7},
+        {"SetPrinterColor", [](TColorData& d) { d.SetPrinterColor(300, 7, 10, 20, 30); }, 0, 300,
+         7},
         {"SetPantone1000", [](TColorData& d) { d.SetPantone1000(11, 7, 10, 20, 30); }, 1, 11, 7},
-        {"SetPantoneTextile", [](TColorData& d) { d.SetPantoneTextile(5, 7, 10, 20, 30); }, 2, 5, 7},
+        {"SetPantoneTextile", [](TColorData& d) { d.SetPantoneTextile(5, 7, 10, 20, 30); }, 2, 5,
+         7},
         {"SetTQStandardColor", [](TColorData& d) { d.SetTQStandardColor(9, 7, 10, 20, 30); }, 3, 9,
          7},
         {"SetTQTextileColor", [](TColorData& d) { d.SetTQTextileColor(65535, 255, 10, 20, 30); }, 4,
@@ -159,9 +162,8 @@ TEST(ColorData, SetKindKeepsBit15) {
 
 TEST(ColorData, SetInforLegacy) {
     const std::pair<std::uint16_t, std::uint16_t> cases[] = {
-        {0, 0},           {3, 3},           {15, 15},         {16, 0x4000}, {0x13, 0x4003},
-        {127, 0x400F},    {128, 0xC000},    {0x93, 0xC003},   {0x4003, 0xC003},
-        {0xFFFF, 0xC00F},
+        {0, 0},        {3, 3},        {15, 15},       {16, 0x4000},     {0x13, 0x4003},
+        {127, 0x400F}, {128, 0xC000}, {0x93, 0xC003}, {0x4003, 0xC003}, {0xFFFF, 0xC00F},
     };
     for (auto [legacy, infor] : cases) {
         TColorData d;
@@ -216,10 +218,10 @@ TEST(ColorData, UpgradeKind) {
         std::uint16_t infor, page, wantInfor, wantPage;
     };
     const Case cases[] = {
-        {1, 11, 3, 20},        {1, 12, 3, 21},         {1, 1020, 3, 167},  {1, 1010, 3, 166},
-        {1, 14, 3, 14},        {1, 0, 3, 0},           {0x8001, 13, 0x8003, 22},
-        {2, 5, 4, 1005},       {2, 65000, 4, 464},     {0, 11, 0, 11},     {3, 11, 3, 11},
-        {6, 11, 6, 11},        {0x4001, 11, 0x4003, 20},
+        {1, 11, 3, 20},           {1, 12, 3, 21}, {1, 1020, 3, 167},        {1, 1010, 3, 166},
+        {1, 14, 3, 14},           {1, 0, 3, 0},   {0x8001, 13, 0x8003, 22}, {2, 5, 4, 1005},
+        {2, 65000, 4, 464},       {0, 11, 0, 11}, {3, 11, 3, 11},           {6, 11, 6, 11},
+        {0x4001, 11, 0x4003, 20},
     };
     for (const Case& c : cases) {
         TColorData d;
@@ -264,15 +266,17 @@ TEST(ColorData, LegacyRecords) {
 }
 
 TEST(AdditionalColorData, ElementSizes) {
-    const std::pair<int, int> sizes[] = {{1, 1}, {2, 1}, {3, 2}, {6, 2}, {4, 4}, {5, 4},
-                                         {0, -1}, {7, -1}, {-1, -1}, {50, -1}};
-    for (auto [type, size] : sizes) EXPECT_EQ(ElementSize(type), size) << type;
+    const std::pair<int, int> sizes[] = {{1, 1}, {2, 1},  {3, 2},  {6, 2},   {4, 4},
+                                         {5, 4}, {0, -1}, {7, -1}, {-1, -1}, {50, -1}};
+    for (auto [type, size] : sizes)
+        EXPECT_EQ(ElementSize(type), size) << type;
 }
 
 TEST(AdditionalColorData, AddCopiesAndRefusesWhatCannotBeStored) {
     TAdditionalColorData list;
     std::uint8_t data[16];
-    for (int i = 0; i < 16; ++i) data[i] = std::uint8_t(i);
+    for (int i = 0; i < 16; ++i)
+        data[i] = std::uint8_t(i);
     EXPECT_TRUE(list.Add(1, 4, 3, data));  // 12 bytes
     EXPECT_TRUE(list.Add(2, 6, 2, data));  // 4 bytes
     EXPECT_TRUE(list.Add(1, 1, 1, data + 5));

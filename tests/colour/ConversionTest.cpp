@@ -14,8 +14,12 @@ TEST(Conversion, RgbToHlsOfDocumentedColours) {
         double h, l, s;
     };
     const Case cases[] = {
-        {255, 0, 0, 0, 0.5, 1},       {0, 255, 0, 120, 0.5, 1},   {0, 0, 255, 240, 0.5, 1},
-        {255, 0, 255, 300, 0.5, 1},   {255, 255, 0, 60, 0.5, 1},  {0, 255, 255, 180, 0.5, 1},
+        {255, 0, 0, 0, 0.5, 1},
+        {0, 255, 0, 120, 0.5, 1},
+        {0, 0, 255, 240, 0.5, 1},
+        {255, 0, 255, 300, 0.5, 1},
+        {255, 255, 0, 60, 0.5, 1},
+        {0, 255, 255, 180, 0.5, 1},
         {255, 128, 128, 0, 0.75098039215686274, 1},
         {51, 102, 153, 210, 0.4, 0.5},
     };
@@ -49,11 +53,19 @@ TEST(Conversion, HlsToRgbOfDocumentedValues) {
         std::uint8_t r, g, b;
     };
     const Case cases[] = {
-        {0, 0.5, 1, 255, 0, 0},      {120, 0.5, 1, 0, 255, 0},   {240, 0.5, 1, 0, 0, 255},
-        {60, 0.5, 1, 255, 255, 0},   {300, 0.5, 1, 255, 0, 255}, {999, 1, 0, 255, 255, 255},
-        {37, 1, 0.3, 255, 255, 255}, {37, 0, 0.7, 0, 0, 0},      {37, 0.5, 0, 127, 127, 127},
+        {0, 0.5, 1, 255, 0, 0},
+        {120, 0.5, 1, 0, 255, 0},
+        {240, 0.5, 1, 0, 0, 255},
+        {60, 0.5, 1, 255, 255, 0},
+        {300, 0.5, 1, 255, 0, 255},
+        {999, 1, 0, 255, 255, 255},
+        {37, 1, 0.3, 255, 255, 255},
+        {37, 0, 0.7, 0, 0, 0},
+        {37, 0.5, 0, 127, 127, 127},
         // Outside the ranges the components are held at 0 and 255, never wrapped.
-        {0, 1.5, 1, 255, 255, 255},  {0, -0.5, 1, 0, 0, 0},      {0, 0.5, 3, 255, 0, 0},
+        {0, 1.5, 1, 255, 255, 255},
+        {0, -0.5, 1, 0, 0, 0},
+        {0, 0.5, 3, 255, 0, 0},
         {0, std::numeric_limits<double>::quiet_NaN(), 1, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -86,12 +98,13 @@ TEST(Conversion, HlsValueSegments) {
         double h, want;
     };
     const Case cases[] = {
-        {0, m1},      {30, 0.5},     {60, m2},  {179.9, m2}, {180, m2}, {210, 0.5},
-        {240, m1},    {359, m1},     {360, m1},  // no wrap at 360 exactly
-        {390, 0.5},   {-330, 0.5},   {-120, m1}, {480, m2},
-        {800, m1},    // one correction only: 440 is past 240
+        {0, m1},    {30, 0.5},   {60, m2},   {179.9, m2}, {180, m2}, {210, 0.5},
+        {240, m1},  {359, m1},   {360, m1},                           // no wrap at 360 exactly
+        {390, 0.5}, {-330, 0.5}, {-120, m1}, {480, m2},   {800, m1},  // one correction only: 440 is
+                                                                      // past 240
     };
-    for (const Case& c : cases) EXPECT_NEAR(HlsValue(c.h, m1, m2), c.want, 1e-15) << c.h;
+    for (const Case& c : cases)
+        EXPECT_NEAR(HlsValue(c.h, m1, m2), c.want, 1e-15) << c.h;
 }
 
 TEST(Conversion, PackedWords) {
@@ -125,7 +138,8 @@ TEST(Conversion, CmyAndPercentages) {
     EXPECT_EQ(CmyToColorRef(c, m, y), PackColorRef(255, 128, 0));
     EXPECT_EQ(CmyToColorRef(0, 0, 0), 0x00FFFFFFu);
     EXPECT_EQ(CmyToColorRef(-5, 300, 255), PackColorRef(255, 0, 0));
-    const std::pair<int, int> percentages[] = {{255, 100}, {128, 50}, {1, 0}, {0, 0},
+    const std::pair<int, int> percentages[] = {{255, 100}, {128, 50}, {1, 0},     {0, 0},
                                                {254, 99},  {3, 1},    {300, 100}, {-1, 0}};
-    for (auto [v, want] : percentages) EXPECT_EQ(ComponentPercentage(v), want) << v;
+    for (auto [v, want] : percentages)
+        EXPECT_EQ(ComponentPercentage(v), want) << v;
 }

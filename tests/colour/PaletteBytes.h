@@ -31,19 +31,21 @@ struct Bytes {
     // A layout-2 text: 16-bit count with the terminating zero, then UTF-16 units.
     Bytes& WideText(std::u16string_view text) {
         U16(unsigned(text.size() + 1));
-        for (char16_t c : text) U16(c);
+        for (char16_t c : text)
+            U16(c);
         return U16(0);
     }
     Bytes& Repeat(const Bytes& part, int times) {
-        for (int i = 0; i < times; ++i) s += part.s;
+        for (int i = 0; i < times; ++i)
+            s += part.s;
         return *this;
     }
 };
 
 // A layout-2 entry up to its optional parts.
-inline Bytes Entry2(unsigned status, unsigned infor, unsigned page, unsigned number,
-                    unsigned extra, int e1, int e2, int e3, unsigned b, unsigned g, unsigned r,
-                    unsigned reserved, double v0, double v1, double v2, double v3) {
+inline Bytes Entry2(unsigned status, unsigned infor, unsigned page, unsigned number, unsigned extra,
+                    int e1, int e2, int e3, unsigned b, unsigned g, unsigned r, unsigned reserved,
+                    double v0, double v1, double v2, double v3) {
     Bytes e;
     e.U32(1).U8(status).U16(infor).U16(page).U8(number).U8(extra);
     e.U16(unsigned(e1)).U16(unsigned(e2)).U16(unsigned(e3));

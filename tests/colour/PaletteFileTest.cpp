@@ -19,11 +19,14 @@ using palettebytes::Bytes;
 
 namespace {
 
-bool Load(TPalette& p, const Bytes& b) { return p.LoadFromMemory(b.s.data(), b.s.size()); }
+bool Load(TPalette& p, const Bytes& b) {
+    return p.LoadFromMemory(b.s.data(), b.s.size());
+}
 
 // A palette with something in every entry and every field.
 void Fill(TPalette& p) {
-    for (int k = 0; k < 256; ++k) p.SetNormal(k, std::uint8_t(k), std::uint8_t(255 - k), 7);
+    for (int k = 0; k < 256; ++k)
+        p.SetNormal(k, std::uint8_t(k), std::uint8_t(255 - k), 7);
     p.SetTQStandardColor(1, 30, 2, 1, 2, 3);
     p.SetTQTextileColor(2, 1005, 3, 4, 5, 6);
     p.SetPantoneColor(3, 6, 7, 8, 9, 10);
@@ -69,8 +72,10 @@ void ExpectSameEntries(const TPalette& a, const TPalette& b) {
 Bytes File112With(int at, const Bytes& entry, unsigned useColor = 3, unsigned colorCount = 4) {
     Bytes f = palettebytes::Header112(useColor, colorCount);
     for (int k = 0; k < 256; ++k) {
-        if (k == at) f.Raw(entry.s);
-        else f.Raw(palettebytes::PlainEntry2(k, k, k).s);
+        if (k == at)
+            f.Raw(entry.s);
+        else
+            f.Raw(palettebytes::PlainEntry2(k, k, k).s);
     }
     return f;
 }
@@ -98,8 +103,8 @@ TEST(Palette, SetUseColor) {
         std::uint16_t count, value, wantUse, wantCount;
     };
     const Case cases[] = {
-        {10, 20, 20, 21}, {10, 5, 5, 10}, {10, 10, 10, 11}, {0, 0, 0, 1},
-        {10, 255, 255, 256}, {10, 256, 255, 256}, {10, 65535, 255, 256},  // never wraps to 0
+        {10, 20, 20, 21},       {10, 5, 5, 10},      {10, 10, 10, 11},      {0, 0, 0, 1},
+        {10, 255, 255, 256},    {10, 256, 255, 256}, {10, 65535, 255, 256},  // never wraps to 0
         {300, 65535, 255, 300},
     };
     for (const Case& c : cases) {
@@ -138,7 +143,7 @@ TEST(PaletteFile, Layout2FromHandBuiltBytes) {
     Bytes entry = palettebytes::Entry2(0x11, 0xB003, 0x0102, 3, 4, -2, 300, -300, 10, 20, 30, 40,
                                        0.5, 1.5, -2.5, 999.0);
     entry.WideText(u"Name").WideText(u"File");
-    entry.U8(50).U32(3);                         // 50 starts a block as 255 does
+    entry.U8(50).U32(3);                            // 50 starts a block as 255 does
     entry.U16(0xFFFF).U16(6).U32(2).U16(1).U16(2);  // id and type as they stand
     entry.U16(0x0114).U16(1).U32(3).Raw("abc");
     entry.U16(23).U16(2).U32(0);
@@ -186,9 +191,12 @@ TEST(PaletteFile, Layout0KeepsWhatItDoesNotStore) {
     Fill(before);
     Bytes f = palettebytes::Header(100);
     for (int k = 0; k < 256; ++k) {
-        if (k == 7) f.Raw(palettebytes::Entry0(0x8005, 0x0203, 9, 1, 2, 3, 4).s);
-        else if (k == 8) f.Raw(palettebytes::Entry0(0x1001, 11, 1, 0, 0, 0).s);
-        else f.Raw(palettebytes::Entry0(0, 0, 0, std::uint8_t(k), 0, 0).s);
+        if (k == 7)
+            f.Raw(palettebytes::Entry0(0x8005, 0x0203, 9, 1, 2, 3, 4).s);
+        else if (k == 8)
+            f.Raw(palettebytes::Entry0(0x1001, 11, 1, 0, 0, 0).s);
+        else
+            f.Raw(palettebytes::Entry0(0, 0, 0, std::uint8_t(k), 0, 0).s);
     }
     ASSERT_TRUE(Load(p, f));
     EXPECT_EQ(p.GetColorCount(), 256);
@@ -237,7 +245,8 @@ TEST(PaletteFile, Layout1TextsAnnotationsAndOldTags) {
     f.Raw(palettebytes::Entry1(0x01, 12, 0, 0, 0, 0).s);
     // 7: the mark alone.
     f.Raw(palettebytes::Entry1(0x85, 3, 0, 0, 0, 0).s);
-    for (int k = 8; k < 256; ++k) f.Raw(palettebytes::Entry1(0, 0, 0, 9, 9, 9).s);
+    for (int k = 8; k < 256; ++k)
+        f.Raw(palettebytes::Entry1(0, 0, 0, 9, 9, 9).s);
 
     TPalette p;
     Fill(p);
@@ -266,7 +275,8 @@ TEST(PaletteFile, Layout1TextsAnnotationsAndOldTags) {
     EXPECT_EQ(e2.Additional.GetTag(0).Id, kAnnotationTagId);
     EXPECT_EQ(e2.Additional.GetTag(0).Type, 2);
     EXPECT_EQ(e2.Additional.GetTag(0).Count, 6);
-    EXPECT_EQ(e2.Additional.GetTag(0).Data, (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o', 0}));
+    EXPECT_EQ(e2.Additional.GetTag(0).Data,
+              (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o', 0}));
 
     const TColorData& e3 = *p.GetColorData(3);
     ASSERT_EQ(e3.Additional.GetCount(), 2);
@@ -307,10 +317,11 @@ TEST(PaletteFile, Version111ChangesOnlyTheCount) {
 
 TEST(PaletteFile, HeaderlessLegacyPalette) {
     Bytes f;
-    f.U8(0).U8(63).U8(0).U8(32).U16(0).U8(0).U8(0);   // record 0 -> entry 1
-    f.U8(1).U8(1).U8(2).U8(3).U16(11).U8(5).U8(0);    // record 1 -> entry 2
-    for (int r = 2; r < 224; ++r) f.U8(3).U8(10).U8(10).U8(10).U16(9).U8(9).U8(0);
-    f.U8(2).U8(0).U8(0).U8(63).U16(5).U8(1).U8(0);    // record 224 -> entry 225
+    f.U8(0).U8(63).U8(0).U8(32).U16(0).U8(0).U8(0);  // record 0 -> entry 1
+    f.U8(1).U8(1).U8(2).U8(3).U16(11).U8(5).U8(0);   // record 1 -> entry 2
+    for (int r = 2; r < 224; ++r)
+        f.U8(3).U8(10).U8(10).U8(10).U16(9).U8(9).U8(0);
+    f.U8(2).U8(0).U8(0).U8(63).U16(5).U8(1).U8(0);  // record 224 -> entry 225
     ASSERT_EQ(f.s.size(), 1800u);
 
     TPalette p;
@@ -354,20 +365,24 @@ TEST(PaletteFile, OldPantonePagesAreRenumberedFromEveryLayout) {
         std::vector<std::pair<const char*, Bytes>> files;
 
         TPalette written;
-        if (c.kind == 1) written.SetPantone1000(1, c.page, 2, 3, 4, 5);
-        else written.SetPantoneTextile(1, c.page, 2, 3, 4, 5);
+        if (c.kind == 1)
+            written.SetPantone1000(1, c.page, 2, 3, 4, 5);
+        else
+            written.SetPantoneTextile(1, c.page, 2, 3, 4, 5);
         files.push_back({"version 112", Bytes{written.SaveToMemory()}});
 
         Bytes v100 = palettebytes::Header(100);
         v100.Raw(palettebytes::Entry0(0, 0, 0, 0, 0, 0).s);
         v100.Raw(palettebytes::Entry0(c.kind, c.page, 2, 5, 4, 3).s);
-        for (int k = 2; k < 256; ++k) v100.Raw(palettebytes::Entry0(0, 0, 0, 0, 0, 0).s);
+        for (int k = 2; k < 256; ++k)
+            v100.Raw(palettebytes::Entry0(0, 0, 0, 0, 0, 0).s);
         files.push_back({"version 100", v100});
 
         Bytes v110 = palettebytes::Header(110);
         v110.Raw(palettebytes::Entry1(0, 0, 0, 0, 0, 0).s);
         v110.Raw(palettebytes::Entry1(c.kind, c.page, 2, 5, 4, 3).s);
-        for (int k = 2; k < 256; ++k) v110.Raw(palettebytes::Entry1(0, 0, 0, 0, 0, 0).s);
+        for (int k = 2; k < 256; ++k)
+            v110.Raw(palettebytes::Entry1(0, 0, 0, 0, 0, 0).s);
         files.push_back({"version 110", v110});
 
         Bytes legacy;
@@ -398,10 +413,10 @@ TEST(PaletteFile, ShortOrCorruptFilesChangeNothing) {
         ASSERT_TRUE(Load(p, valid));
         ASSERT_EQ(p.GetColorData(9)->Additional.GetCount(), 2);
     }
-    const std::size_t at9 = 8 + 9 * 53;           // entry 9
-    const std::size_t text = at9 + 53;            // its colour name's count
-    const std::size_t block = text + 12 + 12;     // its block: 255, tag count
-    const std::size_t tag0 = block + 5;           // first tag: id, type, count
+    const std::size_t at9 = 8 + 9 * 53;        // entry 9
+    const std::size_t text = at9 + 53;         // its colour name's count
+    const std::size_t block = text + 12 + 12;  // its block: 255, tag count
+    const std::size_t tag0 = block + 5;        // first tag: id, type, count
     auto patched = [&](std::size_t at, const Bytes& with) {
         Bytes b = valid;
         b.s.replace(at, with.s.size(), with.s);
@@ -409,13 +424,15 @@ TEST(PaletteFile, ShortOrCorruptFilesChangeNothing) {
     };
     auto cut = [&](std::size_t size) { return Bytes{valid.s.substr(0, size)}; };
     Bytes v100 = palettebytes::Header(100);
-    for (int k = 0; k < 255; ++k) v100.Raw(palettebytes::Entry0(0, 0, 0, 1, 1, 1).s);
+    for (int k = 0; k < 255; ++k)
+        v100.Raw(palettebytes::Entry0(0, 0, 0, 1, 1, 1).s);
     Bytes v105 = palettebytes::Header(105);
     v105.Raw(palettebytes::Entry1(0x10, 0, 0, 0, 0, 0).s).U16(10).Raw("short");
     Bytes v105type50 = palettebytes::Header(105);
     v105type50.Raw(palettebytes::Entry1(6, 0, 0, 0, 0, 0).s).AnsiText("");
     v105type50.U8(255).U32(1).U16(3).U16(50).U32(0);
-    for (int k = 1; k < 256; ++k) v105type50.Raw(palettebytes::Entry1(0, 0, 0, 0, 0, 0).s);
+    for (int k = 1; k < 256; ++k)
+        v105type50.Raw(palettebytes::Entry1(0, 0, 0, 0, 0, 0).s);
 
     Bytes minusOne;
     minusOne.U32(0xFFFFFFFF);
@@ -476,11 +493,14 @@ TEST(PaletteFile, FileReadsAcrossItsBufferAgreeWithMemory) {
     // exactly at 64 KiB: the byte after it (entry 2's mark) starts a new
     // buffer fill and must still be given back.
     TPalette p;
-    for (int k = 0; k < 256; ++k) p.SetNormal(k, 1, 2, std::uint8_t(k));
+    for (int k = 0; k < 256; ++k)
+        p.SetNormal(k, 1, 2, std::uint8_t(k));
     std::vector<std::uint8_t> big(65409);
-    for (std::size_t i = 0; i < big.size(); ++i) big[i] = std::uint8_t(i * 7);
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = std::uint8_t(i * 7);
     p.GetColorData(0)->Additional.Add(300, 1, std::int32_t(big.size()), big.data());
-    p.GetColorData(200)->Additional.Add(301, 4, 100000, std::vector<std::uint8_t>(400000, 3).data());
+    p.GetColorData(200)->Additional.Add(301, 4, 100000,
+                                        std::vector<std::uint8_t>(400000, 3).data());
     std::string bytes = p.SaveToMemory();
     ASSERT_EQ(bytes[65536], 1);
     ASSERT_EQ(bytes[65535 - 52], 1);  // entry 1's mark: it has no block
@@ -499,7 +519,8 @@ TEST(PaletteFile, SaveWritesInPlaceAndCutsTheFile) {
     testsupport::WriteFile(path, std::string(40000, '\xFF'));
     ::chmod(path.c_str(), 0640);
     TPalette p;
-    for (int k = 0; k < 256; ++k) p.SetNormal(k, std::uint8_t(k), 0, 0);
+    for (int k = 0; k < 256; ++k)
+        p.SetNormal(k, std::uint8_t(k), 0, 0);
     p.SaveToFile(path);
     std::string stored = testsupport::ReadFile(path);
     EXPECT_EQ(stored, p.SaveToMemory());
@@ -525,7 +546,8 @@ TEST(PaletteFile, SaveFailuresRaise) {
         {dir.File("no/such/folder.pal"), "Cannot open file" + dir.File("no/such/folder.pal")},
         {dir.Path(), "Cannot open file" + dir.Path()},
     };
-    if (::access("/dev/full", W_OK) == 0) cases.push_back({"/dev/full", "Cannot write file/dev/full"});
+    if (::access("/dev/full", W_OK) == 0)
+        cases.push_back({"/dev/full", "Cannot write file/dev/full"});
     for (const Case& c : cases) {
         try {
             p.SaveToFile(c.path);

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         std::error_code ec;
         if (std::filesystem::is_directory(arg, ec)) {
             for (const auto& entry : std::filesystem::directory_iterator(arg)) {
-                if (!entry.is_regular_file()) continue;
+                if (!entry.is_regular_file())
+                    continue;
                 failures += Replay(entry.path());
                 ++inputs;
             }

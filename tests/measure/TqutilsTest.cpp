@@ -20,7 +20,8 @@ TEST(Units, OrdinalsAndNames) {
     EXPECT_EQ(int(csBottomRight), 2);
     for (TUnit u : {uDot, uInch, uCm}) {
         TUnit back = uDot;
-        if (u == uDot) back = uCm;
+        if (u == uDot)
+            back = uCm;
         ASSERT_TRUE(UnitFromName(UnitName(u), &back));
         EXPECT_EQ(back, u);
     }
@@ -54,7 +55,7 @@ TEST(Fraction, Values) {
         {2, 0.375, plus, 19, 50, true},  // 0.37, raised by the 5 that follows
         {1, 0.375, plus, 2, 5, true},
         {1, 0.34, plus, 3, 10, true},
-        {-1, 0.75, plus, 1, 1, true},     // no digit at all: rounds to a whole
+        {-1, 0.75, plus, 1, 1, true},  // no digit at all: rounds to a whole
         // Large magnitudes: digits stop before the numerator overflows.
         {10, 214748364.75, plus, 1073741824, 5, true},  // the carry goes past 2^31 - 1
         {10, 2147483647.0, plus, 2147483647, 1, true},
@@ -93,12 +94,19 @@ TEST(Gcd, Values) {
         std::int64_t want;
     };
     const Case cases[] = {
-        {12, 18, 6},       {-12, 18, 6},     {12, -18, 6},  {7, 0, 7},  {0, -7, 7},
-        {0, 0, 0},         {17, 5, 1},       {375000000, 1000000000, 125000000},
+        {12, 18, 6},
+        {-12, 18, 6},
+        {12, -18, 6},
+        {7, 0, 7},
+        {0, -7, 7},
+        {0, 0, 0},
+        {17, 5, 1},
+        {375000000, 1000000000, 125000000},
         {std::numeric_limits<std::int32_t>::min(), 0, 2147483648LL},
         {std::numeric_limits<std::int32_t>::min(), 6, 2},
     };
-    for (const Case& c : cases) EXPECT_EQ(gcd(c.a, c.b), c.want) << c.a << "," << c.b;
+    for (const Case& c : cases)
+        EXPECT_EQ(gcd(c.a, c.b), c.want) << c.a << "," << c.b;
 }
 
 TEST(Transfer, OperationsActInTheOrderCalled) {
@@ -117,18 +125,29 @@ TEST(Transfer, OperationsActInTheOrderCalled) {
         {"translate then scale", {{Step::Translate, 5, 0}, {Step::Scale, 2, 2}}, 1, 1, 12, 2},
         {"scale then translate", {{Step::Scale, 2, 2}, {Step::Translate, 5, 0}}, 1, 1, 7, 2},
         {"rotate a quarter", {{Step::Rotate, quarter, 0}}, 1, 0, 0, 1},
-        {"rotate then translate", {{Step::Rotate, quarter, 0}, {Step::Translate, 1, 1}}, 1, 0, 1,
+        {"rotate then translate",
+         {{Step::Rotate, quarter, 0}, {Step::Translate, 1, 1}},
+         1,
+         0,
+         1,
          2},
-        {"translate then rotate", {{Step::Translate, 1, 1}, {Step::Rotate, quarter, 0}}, 1, 0, -1,
+        {"translate then rotate",
+         {{Step::Translate, 1, 1}, {Step::Rotate, quarter, 0}},
+         1,
+         0,
+         -1,
          2},
         {"uneven scale", {{Step::Scale, 3, -0.5}}, 2, 4, 6, -2},
     };
     for (const Case& c : cases) {
         TTransfer t;
         for (const Step& s : c.steps) {
-            if (s.op == Step::Scale) t.scaling(s.a, s.b);
-            else if (s.op == Step::Translate) t.translation(s.a, s.b);
-            else t.rotation(s.a);
+            if (s.op == Step::Scale)
+                t.scaling(s.a, s.b);
+            else if (s.op == Step::Translate)
+                t.translation(s.a, s.b);
+            else
+                t.rotation(s.a);
         }
         long double ox, oy;
         t.convert2(c.x, c.y, ox, oy);
