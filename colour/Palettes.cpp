@@ -1,6 +1,7 @@
 #include "colour/Palettes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <stdexcept>
 #include <vector>
@@ -95,9 +96,12 @@ void TPalette::SetUseColor(std::uint16_t value) {
 }
 
 bool TPalette::Load(TPaletteReader& reader) {
-    // Everything is read into copies first: a short or corrupt file changes
-    // no entry.
+    // Everything is read into copies first, so that a short or corrupt file
+    // changes no entry. The copies start as the entries are: layouts 0 and 1
+    // keep what they do not store, and the setters keep the bit-15 mark.
     std::vector<TColorData> entries(kEntryCount);
+    for (int k = 0; k < kEntryCount; ++k)
+        entries[std::size_t(k)].Assign(*Items[std::size_t(k)]);
     std::uint8_t signature[2];
     if (!reader.Read(signature, 2))
         return false;
@@ -127,8 +131,6 @@ bool TPalette::Load(TPaletteReader& reader) {
             return false;
         for (int k = 0; k < kEntryCount; ++k) {
             TColorData& entry = entries[std::size_t(k)];
-            // Layouts 0 and 1 keep what they do not store.
-            entry.Assign(*Items[std::size_t(k)]);
             if (!entry.Read(reader, layout))
                 return false;
         }
@@ -142,8 +144,10 @@ bool TPalette::Load(TPaletteReader& reader) {
 
 bool TPalette::LoadFromFile(const std::string& fileName) {
     ColorCount = kEntryCount;
-    platform::File file = platform::File::Open(fileName, O_RDONLY);
-    if (!file.IsOpen())
+    // Not blocking on a FIFO with no writer; only a regular file holds a palette.
+    platform::File file = platform::File::Open(fileName, O_RDONLY | O_NONBLOCK);
+    struct stat st;
+    if (!file.IsOpen() || ::fstat(file.Descriptor(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     TPaletteReader reader(file);
     return Load(reader);
@@ -170,7 +174,8 @@ std::string TPalette::SaveToMemory() const {
 void TPalette::SaveToFile(const std::string& fileName) const {
     // Written over the existing file, then cut to what was written, so that
     // no old bytes remain to be read back as a tag block.
-    platform::File file = platform::File::Open(fileName, O_WRONLY | O_CREAT, 0666);
+    // O_NONBLOCK: a FIFO without a reader fails to open instead of hanging.
+    platform::File file = platform::File::Open(fileName, O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
     if (!file.IsOpen())
         throw std::runtime_error("Cannot open file" + fileName);
     std::string data = SaveToMemory();

@@ -326,11 +326,16 @@ TEST(PaletteFile, HeaderlessLegacyPalette) {
 
     TPalette p;
     Fill(p);
+    for (int k : {0, 1, 255})
+        p.GetColorData(k)->SetInforLegacy(0x80);
     ASSERT_TRUE(Load(p, f));
     EXPECT_EQ(p.GetColorCount(), 256);
     EXPECT_EQ(p.GetUseColor(), 200);
     EXPECT_EQ(p.GetColor(0), 0u);
-    EXPECT_EQ(p.GetColorData(0)->GetInfor(), 0);
+    // SetNormal keeps the mark; a legacy record sets the whole info word.
+    EXPECT_EQ(p.GetColorData(0)->GetInfor(), 0x8000);
+    EXPECT_EQ(p.GetColorData(255)->GetInfor(), 0x8000);
+    EXPECT_EQ(p.GetColorData(1)->GetInfor(), 0);
     const TColorData& e1 = *p.GetColorData(1);
     EXPECT_EQ(e1.GetKind(), 0);
     EXPECT_EQ(e1.Rgb, (tagRGBQUAD{130, 0, 255, 0}));
@@ -344,12 +349,14 @@ TEST(PaletteFile, HeaderlessLegacyPalette) {
     EXPECT_EQ(p.GetColorData(225)->Page, 1005);
     for (int k = 226; k < 256; ++k) {
         EXPECT_EQ(p.GetColor(k), PackColorRef(k, k, k));
-        EXPECT_EQ(p.GetColorData(k)->GetInfor(), 0);
+        EXPECT_EQ(p.GetColorData(k)->GetKind(), 0);
         EXPECT_EQ(p.GetColorData(k)->Values[3], 999.0);
     }
     // A longer file is read for its first 1800 bytes only.
     f.Raw(std::string(100, '\xFF'));
     TPalette longer;
+    Fill(longer);
+    for (int k : {0, 1, 255}) longer.GetColorData(k)->SetInforLegacy(0x80);
     ASSERT_TRUE(Load(longer, f));
     ExpectSameEntries(p, longer);
 }
@@ -486,6 +493,13 @@ TEST(PaletteFile, LoadFromFileResults) {
     EXPECT_FALSE(p.LoadFromFile(dir.File("short.pal")));
     EXPECT_EQ(p.GetColorCount(), 256);
     EXPECT_EQ(p.GetUseColor(), 200);
+    // Only a regular file holds a palette; a FIFO without a writer does not hang.
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(p.LoadFromFile(dir.File("fifo")));
+    EXPECT_FALSE(p.LoadFromFile(dir.Path()));
+    TPalette reference;
+    Fill(reference);
+    ExpectSameEntries(p, reference);
 }
 
 TEST(PaletteFile, FileReadsAcrossItsBufferAgreeWithMemory) {
