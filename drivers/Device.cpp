@@ -94,8 +94,11 @@ bool ReportAssembler::Feed(const input_event& event) {
         }
     } else if (event.type == EV_KEY) {
         bool down = event.value != 0;  // 2 is autorepeat: still down
-        if (IsToolKey(event.code)) SetBit(&state_.tools, ToolBit(event.code), down);
-        else if (std::uint32_t bit = ButtonBit(event.code)) SetBit(&state_.buttons, bit, down);
+        if (IsToolKey(event.code)) {
+            std::uint32_t tool = ToolBit(event.code);
+            SetBit(&state_.tools, tool, down);
+            if (down) state_.cursor = tool == kToolRubber ? 2 : tool == kToolPuck ? 0 : 1;
+        } else if (std::uint32_t bit = ButtonBit(event.code)) SetBit(&state_.buttons, bit, down);
     }
     return false;
 }

@@ -51,6 +51,7 @@ struct PenState {
     std::int32_t tiltY = 0;
     std::uint32_t buttons = 0;
     std::uint32_t tools = 0;
+    std::uint32_t cursor = 1;  // the last tool in proximity: 0 puck, 1 pen, 2 eraser
     std::uint32_t timeMs = 0;  // of the report, in milliseconds
 };
 

@@ -151,8 +151,7 @@ PacketValues ReportValues(const DeviceInfo& device, const PenState& state,
     v.time = state.timeMs;
     if (state.tools == 0) v.status |= wt::TPS_PROXIMITY;
     if (state.tools & kToolRubber) v.status |= wt::TPS_INVERT;
-    // Cursors per device: 0 the puck, 1 the pen, 2 the eraser.
-    v.cursor = (state.tools & kToolRubber) ? 2 : (state.tools & kToolPuck) ? 0 : 1;
+    v.cursor = state.cursor;
     v.buttons = state.buttons;
     v.x = MapAxis(InputX(device, state.x), c.lcInOrgX, c.lcInExtX, c.lcOutOrgX, c.lcOutExtX);
     v.y = MapAxis(InputY(device, state.y), c.lcInOrgY, c.lcInExtY, c.lcOutOrgY, c.lcOutExtY);

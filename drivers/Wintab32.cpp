@@ -80,7 +80,6 @@ struct Context {
     bool hasLast = false;
     PacketValues last;  // the absolute values of the last packet queued
     std::uint32_t nextSerial = 1;
-    bool lost = false;  // packets were dropped from a full queue
     std::deque<QueuedPacket> queue;
 };
 
@@ -258,18 +257,22 @@ private:
         if (c->nextSerial == 0) c->nextSerial = 1;
         v.changed = (changed | wt::PK_SERIAL_NUMBER) & c->lc.lcPktData;
         if (c->queue.size() >= kQueueSize) {
+            // The oldest packet goes; the one after it, now the oldest, tells
+            // whoever reads it that packets before it were lost.
             c->queue.pop_front();
-            c->lost = true;
-        }
-        if (c->lost) {
-            v.status |= wt::TPS_QUEUE_ERR;
-            c->lost = false;
+            if (c->lc.lcPktData & wt::PK_STATUS) {
+                std::uint8_t* status =
+                    c->queue.front().bytes.data() + c->layout.offsets[1];  // PK_STATUS is bit 1
+                std::uint32_t bits;
+                std::memcpy(&bits, status, sizeof bits);
+                bits |= wt::TPS_QUEUE_ERR;
+                std::memcpy(status, &bits, sizeof bits);
+            }
         }
         QueuedPacket packet;
         packet.serial = v.serial;
         WritePacket(c->layout, c->lc.lcPktData, c->lc.lcPktMode, v, previous, &packet.bytes);
         c->queue.push_back(packet);
-        v.status &= ~wt::TPS_QUEUE_ERR;
         c->last = v;
         c->hasLast = true;
         return true;
