@@ -236,6 +236,12 @@ bool TextOut(HDC hdc, int x, int y, const QString& text);
 bool TextOut(HDC hdc, int x, int y, std::string_view utf8);
 bool GetTextExtentPoint32(HDC hdc, const QString& text, SIZE* size);
 bool GetTextExtentPoint32(HDC hdc, std::string_view utf8, SIZE* size);
+inline bool TextOut(HDC hdc, int x, int y, const char* utf8) {
+    return TextOut(hdc, x, y, std::string_view(utf8 ? utf8 : ""));
+}
+inline bool GetTextExtentPoint32(HDC hdc, const char* utf8, SIZE* size) {
+    return GetTextExtentPoint32(hdc, std::string_view(utf8 ? utf8 : ""), size);
+}
 struct TEXTMETRIC {
     int tmHeight = 0;
     int tmAscent = 0;

@@ -196,7 +196,23 @@ void PaintShape(const DC& dc, SpanSet inside, const PenSpans* pen) {
         SpanSet all = pen->on;
         for (const auto& s : pen->gaps.Spans()) all.Add(s.y, s.x0, s.x1);
         all.Normalize();
-        PaintSpans(dc, inside.Minus(all), brush, rop);
+        SpanSet fill = inside.Minus(all);
+        // Sampling the inside at pixel centres can leave a one-pixel seam
+        // between it and a slanted outline: give such pixels to the inside.
+        SpanSet seams;
+        const auto& f = fill.Spans();
+        const auto& o = all.Spans();
+        std::size_t j = 0;
+        for (const auto& s : f) {
+            while (j < o.size() && (o[j].y < s.y || (o[j].y == s.y && o[j].x1 < s.x0 - 1))) ++j;
+            for (std::size_t k = j; k < o.size() && o[k].y == s.y && o[k].x0 <= s.x1 + 1; ++k) {
+                if (o[k].x1 == s.x0 - 1) seams.Add(s.y, s.x0 - 1, s.x0);
+                if (o[k].x0 == s.x1 + 1) seams.Add(s.y, s.x1, s.x1 + 1);
+            }
+        }
+        for (const auto& s : seams.Spans()) fill.Add(s.y, s.x0, s.x1);
+        fill.Normalize();
+        PaintSpans(dc, fill, brush, rop);
         PaintPen(dc, *pen);
     } else {
         PaintSpans(dc, inside, brush, rop);

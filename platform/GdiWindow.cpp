@@ -58,8 +58,8 @@ void Window::paintEvent(QPaintEvent* event) {
 
 void Window::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    // A new size brings a new bitmap, which marks the control for a repaint.
     EnsureBitmap();
-    paintPending_ = true;
 }
 
 }  // namespace platform::gdi
