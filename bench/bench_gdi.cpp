@@ -25,11 +25,13 @@ HBITMAP RandomBitmap(int w, int h, int bpp, unsigned seed) {
     std::mt19937 rng(seed);
     for (int y = 0; y < h; ++y) {
         BYTE* row = bm->Row(y);
-        for (int i = 0; i < bm->Stride(); ++i) row[i] = BYTE(rng());
+        for (int i = 0; i < bm->Stride(); ++i)
+            row[i] = BYTE(rng());
     }
     if (bpp == 8) {
         RGBQUAD table[256];
-        for (int i = 0; i < 256; ++i) table[i] = MakeQuad(i, 255 - i, (i * 7) & 255);
+        for (int i = 0; i < 256; ++i)
+            table[i] = MakeQuad(i, 255 - i, (i * 7) & 255);
         bm->SetColorTable(0, 256, table);
     }
     return bm;
@@ -58,7 +60,8 @@ void Measure(benchmark::State& state, Op op, Base base) {
 
 // Copies the same rows memcpy would, between two bitmaps of the same shape.
 void CopyRows(Bitmap& dst, const Bitmap& src, std::size_t bytesPerRow) {
-    for (int y = 0; y < src.Height(); ++y) std::memcpy(dst.Row(y), src.Row(y), bytesPerRow);
+    for (int y = 0; y < src.Height(); ++y)
+        std::memcpy(dst.Row(y), src.Row(y), bytesPerRow);
 }
 
 void BM_BitBltSrcCopy(benchmark::State& state) {
@@ -69,7 +72,8 @@ void BM_BitBltSrcCopy(benchmark::State& state) {
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     const std::size_t rowBytes = std::size_t(n) * std::size_t(bpp / 8);
     Measure(
-        state, [&] { benchmark::DoNotOptimize(BitBlt(d.get(), 0, 0, n, n, s.get(), 0, 0, SRCCOPY)); },
+        state,
+        [&] { benchmark::DoNotOptimize(BitBlt(d.get(), 0, 0, n, n, s.get(), 0, 0, SRCCOPY)); },
         [&] { CopyRows(*scratch, *src, rowBytes); });
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(rowBytes) * n);
 }
@@ -82,7 +86,8 @@ void BM_BitBltRop8(benchmark::State& state) {
     HBITMAP scratch = RandomBitmap(n, n, 8, 3);
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     HBITMAP pattern = RandomBitmap(8, 8, 8, 4);
-    SelectObject(d.get(), state.range(1) ? CreatePatternBrush(pattern) : CreateSolidBrush(PALETTEINDEX(77)));
+    SelectObject(d.get(),
+                 state.range(1) ? CreatePatternBrush(pattern) : CreateSolidBrush(PALETTEINDEX(77)));
     Measure(
         state, [&] { benchmark::DoNotOptimize(BitBlt(d.get(), 0, 0, n, n, s.get(), 0, 0, rop)); },
         [&] { CopyRows(*scratch, *src, std::size_t(n)); });
@@ -121,7 +126,10 @@ void BM_StretchBlt8To32(benchmark::State& state) {
     QImage target = qtTarget->ImageView();
     Measure(
         state,
-        [&] { benchmark::DoNotOptimize(StretchBlt(d.get(), 0, 0, dw, dw, s.get(), 0, 0, sw, sw, SRCCOPY)); },
+        [&] {
+            benchmark::DoNotOptimize(
+                StretchBlt(d.get(), 0, 0, dw, dw, s.get(), 0, 0, sw, sw, SRCCOPY));
+        },
         [&] {
             QPainter p(&target);
             p.setCompositionMode(QPainter::CompositionMode_Source);
@@ -139,10 +147,12 @@ BENCHMARK(BM_StretchBlt8To32)
 
 int main(int argc, char** argv) {
     // QPainter needs a GUI application; no display is used.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

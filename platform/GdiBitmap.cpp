@@ -22,7 +22,9 @@ const RGBQUAD kSixteenColours[16] = {
     MakeQuad(0, 0, 255),     MakeQuad(255, 0, 255), MakeQuad(0, 255, 255), MakeQuad(255, 255, 255),
 };
 
-COLORREF QuadColor(const RGBQUAD& q) { return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue); }
+COLORREF QuadColor(const RGBQUAD& q) {
+    return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
+}
 
 }  // namespace
 
@@ -36,11 +38,14 @@ WORD ValueOf555(COLORREF c) {
 }
 
 HBITMAP Bitmap::Create(int width, int height, int bpp, const RGBQUAD* colors, int colorCount) {
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return nullptr;
-    if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension) return nullptr;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        return nullptr;
+    if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension)
+        return nullptr;
     const std::size_t stride = ((std::size_t(width) * std::size_t(bpp) + 31) / 32) * 4;
     const std::size_t bytes = stride * std::size_t(height);
-    if (bytes > kMaxBytes) return nullptr;
+    if (bytes > kMaxBytes)
+        return nullptr;
 
     HBITMAP bm(new Bitmap());
     bm->width_ = width;
@@ -50,12 +55,14 @@ HBITMAP Bitmap::Create(int width, int height, int bpp, const RGBQUAD* colors, in
     if (bytes >= kMapThreshold) {
         void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (p == MAP_FAILED) return nullptr;
+        if (p == MAP_FAILED)
+            return nullptr;
         bm->bits_ = static_cast<BYTE*>(p);
         bm->mapped_ = true;
     } else {
         bm->bits_ = static_cast<BYTE*>(std::calloc(bytes, 1));
-        if (!bm->bits_) return nullptr;
+        if (!bm->bits_)
+            return nullptr;
     }
 
     if (bpp <= 8) {
@@ -68,21 +75,26 @@ HBITMAP Bitmap::Create(int width, int height, int bpp, const RGBQUAD* colors, in
         } else if (bpp == 4) {
             std::copy_n(kSixteenColours, 16, bm->table_.begin());
         } else {
-            for (int i = 0; i < 256; ++i) bm->table_[i] = MakeQuad(i, i, i);
+            for (int i = 0; i < 256; ++i)
+                bm->table_[i] = MakeQuad(i, i, i);
         }
     }
     return bm;
 }
 
 Bitmap::~Bitmap() {
-    if (!bits_) return;
-    if (mapped_) ::munmap(bits_, SizeBytes());
-    else std::free(bits_);
+    if (!bits_)
+        return;
+    if (mapped_)
+        ::munmap(bits_, SizeBytes());
+    else
+        std::free(bits_);
 }
 
 int Bitmap::GetColorTable(int first, int count, RGBQUAD* out) const {
     const int n = ColorCount();
-    if (!out || first < 0 || count <= 0 || first >= n) return 0;
+    if (!out || first < 0 || count <= 0 || first >= n)
+        return 0;
     const int k = std::min(count, n - first);
     std::copy_n(table_.begin() + first, k, out);
     return k;
@@ -90,28 +102,36 @@ int Bitmap::GetColorTable(int first, int count, RGBQUAD* out) const {
 
 int Bitmap::SetColorTable(int first, int count, const RGBQUAD* in) {
     const int n = ColorCount();
-    if (!in || first < 0 || count <= 0 || first >= n) return 0;
+    if (!in || first < 0 || count <= 0 || first >= n)
+        return 0;
     const int k = std::min(count, n - first);
     std::copy_n(in, k, table_.begin() + first);
     return k;
 }
 
 DWORD Bitmap::GetValue(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+    if (x < 0 || y < 0 || x >= width_ || y >= height_)
+        return 0;
     const BYTE* r = Row(y);
     switch (bpp_) {
-        case 1: return (r[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4: return (r[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
-        case 8: return r[x];
-        case 16: return DWORD(r[2 * x]) | (DWORD(r[2 * x + 1]) << 8);
-        case 24: return DWORD(r[3 * x]) | (DWORD(r[3 * x + 1]) << 8) | (DWORD(r[3 * x + 2]) << 16);
+        case 1:
+            return (r[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4:
+            return (r[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+        case 8:
+            return r[x];
+        case 16:
+            return DWORD(r[2 * x]) | (DWORD(r[2 * x + 1]) << 8);
+        case 24:
+            return DWORD(r[3 * x]) | (DWORD(r[3 * x + 1]) << 8) | (DWORD(r[3 * x + 2]) << 16);
         default:
             return DWORD(r[4 * x]) | (DWORD(r[4 * x + 1]) << 8) | (DWORD(r[4 * x + 2]) << 16);
     }
 }
 
 void Bitmap::SetValue(int x, int y, DWORD v) {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    if (x < 0 || y < 0 || x >= width_ || y >= height_)
+        return;
     BYTE* r = Row(y);
     switch (bpp_) {
         case 1: {
@@ -120,10 +140,14 @@ void Bitmap::SetValue(int x, int y, DWORD v) {
             break;
         }
         case 4:
-            if (x & 1) r[x >> 1] = BYTE((r[x >> 1] & 0xF0) | (v & 15));
-            else r[x >> 1] = BYTE((r[x >> 1] & 0x0F) | ((v & 15) << 4));
+            if (x & 1)
+                r[x >> 1] = BYTE((r[x >> 1] & 0xF0) | (v & 15));
+            else
+                r[x >> 1] = BYTE((r[x >> 1] & 0x0F) | ((v & 15) << 4));
             break;
-        case 8: r[x] = BYTE(v); break;
+        case 8:
+            r[x] = BYTE(v);
+            break;
         case 16:
             r[2 * x] = BYTE(v);
             r[2 * x + 1] = BYTE((v >> 8) & 0x7F);
@@ -143,8 +167,10 @@ void Bitmap::SetValue(int x, int y, DWORD v) {
 }
 
 COLORREF Bitmap::ColorOfValue(DWORD v) const {
-    if (bpp_ <= 8) return v < table_.size() ? QuadColor(table_[v]) : 0;
-    if (bpp_ == 16) return ColorOf555(WORD(v));
+    if (bpp_ <= 8)
+        return v < table_.size() ? QuadColor(table_[v]) : 0;
+    if (bpp_ == 16)
+        return ColorOf555(WORD(v));
     return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
@@ -153,20 +179,24 @@ DWORD Bitmap::NearestIndex(COLORREF c) const {
     DWORD best = 0;
     int bestDist = 1 << 30;
     for (std::size_t i = 0; i < table_.size(); ++i) {
-        const int dr = table_[i].rgbRed - r, dg = table_[i].rgbGreen - g, db = table_[i].rgbBlue - b;
+        const int dr = table_[i].rgbRed - r, dg = table_[i].rgbGreen - g,
+                  db = table_[i].rgbBlue - b;
         const int d = dr * dr + dg * dg + db * db;
         if (d < bestDist) {
             bestDist = d;
             best = DWORD(i);
-            if (d == 0) break;
+            if (d == 0)
+                break;
         }
     }
     return best;
 }
 
 DWORD Bitmap::ValueOfColor(COLORREF c) const {
-    if (bpp_ <= 8) return NearestIndex(c);
-    if (bpp_ == 16) return ValueOf555(c);
+    if (bpp_ <= 8)
+        return NearestIndex(c);
+    if (bpp_ == 16)
+        return ValueOf555(c);
     return DWORD(GetBValue(c)) | (DWORD(GetGValue(c)) << 8) | (DWORD(GetRValue(c)) << 16);
 }
 
@@ -177,28 +207,42 @@ HBITMAP Bitmap::CreateCompatible(int width, int height) const {
 QImage Bitmap::ImageView() {
     QImage::Format format = QImage::Format_Invalid;
     switch (bpp_) {
-        case 1: format = QImage::Format_Mono; break;
-        case 8: format = QImage::Format_Indexed8; break;
-        case 16: format = QImage::Format_RGB555; break;
-        case 24: format = QImage::Format_BGR888; break;
-        case 32: format = QImage::Format_RGB32; break;
-        default: break;
+        case 1:
+            format = QImage::Format_Mono;
+            break;
+        case 8:
+            format = QImage::Format_Indexed8;
+            break;
+        case 16:
+            format = QImage::Format_RGB555;
+            break;
+        case 24:
+            format = QImage::Format_BGR888;
+            break;
+        case 32:
+            format = QImage::Format_RGB32;
+            break;
+        default:
+            break;
     }
     QImage image;
     if (format != QImage::Format_Invalid) {
         image = QImage(bits_, width_, height_, stride_, format);
     } else {
         image = QImage(width_, height_, QImage::Format_Indexed8);
-        if (image.isNull()) return image;
+        if (image.isNull())
+            return image;
         for (int y = 0; y < height_; ++y) {
             uchar* out = image.scanLine(y);
-            for (int x = 0; x < width_; ++x) out[x] = uchar(GetValue(x, y));
+            for (int x = 0; x < width_; ++x)
+                out[x] = uchar(GetValue(x, y));
         }
     }
     if (bpp_ <= 8) {
         QList<QRgb> colours;
         colours.reserve(int(table_.size()));
-        for (const RGBQUAD& q : table_) colours.append(qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue));
+        for (const RGBQUAD& q : table_)
+            colours.append(qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue));
         image.setColorTable(colours);
     }
     return image;
@@ -206,7 +250,8 @@ QImage Bitmap::ImageView() {
 
 QImage Bitmap::ToImage() const {
     QImage image(width_, height_, QImage::Format_RGB32);
-    if (image.isNull()) return image;
+    if (image.isNull())
+        return image;
     for (int y = 0; y < height_; ++y) {
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < width_; ++x) {
@@ -218,33 +263,38 @@ QImage Bitmap::ToImage() const {
 }
 
 int Palette::GetEntries(int first, int count, PALETTEENTRY* out) const {
-    if (!out || first < 0 || count <= 0 || first >= Size()) return 0;
+    if (!out || first < 0 || count <= 0 || first >= Size())
+        return 0;
     const int k = std::min(count, Size() - first);
     std::copy_n(entries_.begin() + first, k, out);
     return k;
 }
 
 int Palette::SetEntries(int first, int count, const PALETTEENTRY* in) {
-    if (!in || first < 0 || count <= 0 || first >= Size()) return 0;
+    if (!in || first < 0 || count <= 0 || first >= Size())
+        return 0;
     const int k = std::min(count, Size() - first);
     std::copy_n(in, k, entries_.begin() + first);
     return k;
 }
 
 COLORREF Palette::ColorOf(int i) const {
-    if (i < 0 || i >= Size()) return 0;
+    if (i < 0 || i >= Size())
+        return 0;
     const PALETTEENTRY& e = entries_[std::size_t(i)];
     return RGB(e.peRed, e.peGreen, e.peBlue);
 }
 
 HPALETTE CreatePalette(const PALETTEENTRY* entries, int count) {
-    if (!entries || count < 1) return nullptr;
+    if (!entries || count < 1)
+        return nullptr;
     count = std::min(count, 256);
     return std::make_shared<Palette>(std::vector<PALETTEENTRY>(entries, entries + count));
 }
 
 HPALETTE CreatePaletteFromTable(const RGBQUAD* table, int count) {
-    if (!table || count < 1) return nullptr;
+    if (!table || count < 1)
+        return nullptr;
     count = std::min(count, 256);
     std::vector<PALETTEENTRY> e(std::size_t(count), PALETTEENTRY{});
     for (int i = 0; i < count; ++i)

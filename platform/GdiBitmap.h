@@ -23,7 +23,7 @@ using HBITMAP = std::shared_ptr<Bitmap>;
 using HPALETTE = std::shared_ptr<Palette>;
 
 class Bitmap {
-public:
+  public:
     // Largest width or height, and largest pixel block, a bitmap may have.
     static constexpr int kMaxDimension = 1 << 20;
     static constexpr std::size_t kMaxBytes = std::size_t(4) << 30;
@@ -86,7 +86,7 @@ public:
     // A detached copy in 32-bit (0xffRRGGBB) form.
     QImage ToImage() const;
 
-private:
+  private:
     Bitmap() = default;
     int width_ = 0;
     int height_ = 0;
@@ -110,7 +110,7 @@ WORD ValueOf555(COLORREF rgb);
 
 // A logical palette: up to 256 entries.
 class Palette {
-public:
+  public:
     explicit Palette(std::vector<PALETTEENTRY> entries) : entries_(std::move(entries)) {}
     int Size() const { return int(entries_.size()); }
     const std::vector<PALETTEENTRY>& Entries() const { return entries_; }
@@ -119,7 +119,7 @@ public:
     // Entry i as an RGB colour; black for an index beyond the palette.
     COLORREF ColorOf(int i) const;
 
-private:
+  private:
     std::vector<PALETTEENTRY> entries_;
 };
 

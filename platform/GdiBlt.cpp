@@ -25,8 +25,10 @@ constexpr BYTE Anf(BYTE t) {
     for (int m = 0; m < 8; ++m) {
         int bit = 0;
         for (int i = 0; i < 8; ++i)
-            if ((i & m) == i) bit ^= (t >> i) & 1;
-        if (bit) a = BYTE(a | (1 << m));
+            if ((i & m) == i)
+                bit ^= (t >> i) & 1;
+        if (bit)
+            a = BYTE(a | (1 << m));
     }
     return a;
 }
@@ -35,14 +37,22 @@ template <BYTE T, class W>
 inline W Eval(W p, W s, W d) {
     constexpr BYTE a = Anf(T);
     W r = 0;
-    if constexpr (a & 0x01) r ^= W(~W(0));
-    if constexpr (a & 0x02) r ^= d;
-    if constexpr (a & 0x04) r ^= s;
-    if constexpr (a & 0x08) r ^= W(s & d);
-    if constexpr (a & 0x10) r ^= p;
-    if constexpr (a & 0x20) r ^= W(p & d);
-    if constexpr (a & 0x40) r ^= W(p & s);
-    if constexpr (a & 0x80) r ^= W(p & s & d);
+    if constexpr (a & 0x01)
+        r ^= W(~W(0));
+    if constexpr (a & 0x02)
+        r ^= d;
+    if constexpr (a & 0x04)
+        r ^= s;
+    if constexpr (a & 0x08)
+        r ^= W(s & d);
+    if constexpr (a & 0x10)
+        r ^= p;
+    if constexpr (a & 0x20)
+        r ^= W(p & d);
+    if constexpr (a & 0x40)
+        r ^= W(p & s);
+    if constexpr (a & 0x80)
+        r ^= W(p & s & d);
     return r;
 }
 
@@ -68,9 +78,12 @@ void RopKernel(const BYTE* p, const BYTE* s, BYTE* d, std::size_t n) {
         std::size_t i = 0;
         for (; i + 8 <= n; i += 8) {
             std::uint64_t pv = 0, sv = 0, dv = 0;
-            if constexpr (useP) std::memcpy(&pv, p + i, 8);
-            if constexpr (useS) std::memcpy(&sv, s + i, 8);
-            if constexpr (useD) std::memcpy(&dv, d + i, 8);
+            if constexpr (useP)
+                std::memcpy(&pv, p + i, 8);
+            if constexpr (useS)
+                std::memcpy(&sv, s + i, 8);
+            if constexpr (useD)
+                std::memcpy(&dv, d + i, 8);
             const std::uint64_t r = Eval<T>(pv, sv, dv);
             std::memcpy(d + i, &r, 8);
         }
@@ -90,13 +103,14 @@ constexpr std::array<Kernel, 256> kKernels = MakeKernels(std::make_index_sequenc
 // Stands in for an operand the operation does not read.
 const BYTE* Zeros(std::size_t n) {
     thread_local std::vector<BYTE> zeros;
-    if (zeros.size() < n) zeros.assign(n, 0);
+    if (zeros.size() < n)
+        zeros.assign(n, 0);
     return zeros.data();
 }
 
 // Brings source pixels into the destination's format.
 class SourceConverter {
-public:
+  public:
     SourceConverter(const Bitmap& src, COLORREF srcBk, const Bitmap& dst, const Palette* dstPalette)
         : sbpp_(src.BitsPerPixel()), dbpp_(dst.BitsPerPixel()), dst_(dst) {
         if (src.IsIndexed()) {
@@ -108,9 +122,12 @@ public:
                 if (!dst.IsIndexed() && dstPalette && i < dstPalette->Size())
                     c = dstPalette->ColorOf(i);
                 rgb_[std::size_t(i)] = c;
-                if (sbpp_ == dbpp_) lut_[std::size_t(i)] = DWORD(i);
-                else if (dbpp_ == 1) lut_[std::size_t(i)] = c == srcBk ? 1 : 0;
-                else lut_[std::size_t(i)] = dst.ValueOfColor(c);
+                if (sbpp_ == dbpp_)
+                    lut_[std::size_t(i)] = DWORD(i);
+                else if (dbpp_ == 1)
+                    lut_[std::size_t(i)] = c == srcBk ? 1 : 0;
+                else
+                    lut_[std::size_t(i)] = dst.ValueOfColor(c);
             }
             mode_ = sbpp_ == dbpp_ ? Mode::Identity : Mode::Lut;
         } else if (sbpp_ == dbpp_ || (sbpp_ >= 24 && dbpp_ >= 24)) {
@@ -132,15 +149,20 @@ public:
 
     DWORD Map(DWORD v) {
         switch (mode_) {
-            case Mode::Identity: return v;
-            case Mode::Lut: return lut_[v];
-            case Mode::Mono: return v == bkRaw_ ? 1 : 0;
+            case Mode::Identity:
+                return v;
+            case Mode::Lut:
+                return lut_[v];
+            case Mode::Mono:
+                return v == bkRaw_ ? 1 : 0;
             case Mode::Direct:
-                if (sbpp_ == 16) return dst_.ValueOfColor(ColorOf555(WORD(v)));
+                if (sbpp_ == 16)
+                    return dst_.ValueOfColor(ColorOf555(WORD(v)));
                 return ValueOf555(RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF));
             case Mode::Nearest: {
                 std::pair<DWORD, DWORD>& slot = cache_[(v * 2654435761u) >> (32 - kCacheBits)];
-                if (slot.first != v) slot = {v, dst_.NearestIndex(src_->ColorOfValue(v))};
+                if (slot.first != v)
+                    slot = {v, dst_.NearestIndex(src_->ColorOfValue(v))};
                 return slot.second;
             }
         }
@@ -149,7 +171,8 @@ public:
 
     // The RGB colour of a source raw value.
     COLORREF Rgb(DWORD v) const {
-        if (!rgb_.empty()) return v < rgb_.size() ? rgb_[v] : 0;
+        if (!rgb_.empty())
+            return v < rgb_.size() ? rgb_[v] : 0;
         return src_->ColorOfValue(v);
     }
 
@@ -157,16 +180,22 @@ public:
     // pixels at xs[0..n) when xs is given, else those from sx on.
     void Convert(const BYTE* row, const int* xs, int sx, int n, BYTE* out, int phase) {
         switch (sbpp_) {
-            case 1: return ConvertFrom<1>(row, xs, sx, n, out, phase);
-            case 4: return ConvertFrom<4>(row, xs, sx, n, out, phase);
-            case 8: return ConvertFrom<8>(row, xs, sx, n, out, phase);
-            case 16: return ConvertFrom<16>(row, xs, sx, n, out, phase);
-            case 24: return ConvertFrom<24>(row, xs, sx, n, out, phase);
-            default: return ConvertFrom<32>(row, xs, sx, n, out, phase);
+            case 1:
+                return ConvertFrom<1>(row, xs, sx, n, out, phase);
+            case 4:
+                return ConvertFrom<4>(row, xs, sx, n, out, phase);
+            case 8:
+                return ConvertFrom<8>(row, xs, sx, n, out, phase);
+            case 16:
+                return ConvertFrom<16>(row, xs, sx, n, out, phase);
+            case 24:
+                return ConvertFrom<24>(row, xs, sx, n, out, phase);
+            default:
+                return ConvertFrom<32>(row, xs, sx, n, out, phase);
         }
     }
 
-private:
+  private:
     enum class Mode { Identity, Lut, Mono, Direct, Nearest };
     static constexpr int kCacheBits = 12;
     static constexpr std::size_t kCacheSize = std::size_t(1) << kCacheBits;
@@ -174,12 +203,18 @@ private:
     template <int SB>
     void ConvertFrom(const BYTE* row, const int* xs, int sx, int n, BYTE* out, int phase) {
         switch (dbpp_) {
-            case 1: return ConvertT<SB, 1>(row, xs, sx, n, out, phase);
-            case 4: return ConvertT<SB, 4>(row, xs, sx, n, out, phase);
-            case 8: return ConvertT<SB, 8>(row, xs, sx, n, out, phase);
-            case 16: return ConvertT<SB, 16>(row, xs, sx, n, out, phase);
-            case 24: return ConvertT<SB, 24>(row, xs, sx, n, out, phase);
-            default: return ConvertT<SB, 32>(row, xs, sx, n, out, phase);
+            case 1:
+                return ConvertT<SB, 1>(row, xs, sx, n, out, phase);
+            case 4:
+                return ConvertT<SB, 4>(row, xs, sx, n, out, phase);
+            case 8:
+                return ConvertT<SB, 8>(row, xs, sx, n, out, phase);
+            case 16:
+                return ConvertT<SB, 16>(row, xs, sx, n, out, phase);
+            case 24:
+                return ConvertT<SB, 24>(row, xs, sx, n, out, phase);
+            default:
+                return ConvertT<SB, 32>(row, xs, sx, n, out, phase);
         }
     }
 
@@ -198,7 +233,8 @@ private:
         }
         if constexpr (SB == 8 && DB == 8) {
             if (mode_ == Mode::Identity && xs) {
-                for (int i = 0; i < n; ++i) out[i] = row[xs[i]];
+                for (int i = 0; i < n; ++i)
+                    out[i] = row[xs[i]];
                 return;
             }
         }
@@ -222,7 +258,8 @@ private:
 // same bitmap and overlap.
 HBITMAP CopyArea(const Bitmap& src, const QRect& area) {
     HBITMAP copy = src.CreateCompatible(area.width(), area.height());
-    if (!copy) return nullptr;
+    if (!copy)
+        return nullptr;
     const int bpp = src.BitsPerPixel();
     for (int y = 0; y < area.height(); ++y) {
         const BYTE* s = src.Row(area.top() + y);
@@ -240,7 +277,7 @@ HBITMAP CopyArea(const Bitmap& src, const QRect& area) {
 
 // Shared set-up of the pattern operand of a blit.
 class PatternOperand {
-public:
+  public:
     PatternOperand(const RealizedBrush& brush, int bpp) : brush_(brush), bpp_(bpp) {}
     const BYTE* Row(int y, int x, int n) {
         const std::size_t bytes = std::size_t(SpanBytes(bpp_, Phase(bpp_, x), n));
@@ -251,13 +288,14 @@ public:
                                 buf_.data());
             }
         } else {
-            if (buf_.size() < bytes) buf_.resize(bytes);
+            if (buf_.size() < bytes)
+                buf_.resize(bytes);
             BuildPatternRow(brush_, bpp_, y, x, n, buf_.data());
         }
         return buf_.data();
     }
 
-private:
+  private:
     const RealizedBrush& brush_;
     int bpp_;
     std::vector<BYTE> buf_;
@@ -268,11 +306,14 @@ bool PatBltRects(DC& dc, const QRect& area, BYTE rop) {
     const Brush* brushObj = dc.state.brush.get();
     RealizedBrush brush = RealizeBrush(dc, *bm, brushObj);
     const bool usesP = RopUsesPattern(RopFromIndex(rop));
-    if (!usesP) brush = RealizeSolid(0);
-    if (brush.hollow) return true;
+    if (!usesP)
+        brush = RealizeSolid(0);
+    if (brush.hollow)
+        return true;
     SpanPainter painter(*bm, brush, rop);
     for (const QRect& r : DrawableRects(dc, area)) {
-        for (int y = r.top(); y <= r.bottom(); ++y) painter.Span(y, r.left(), r.width());
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            painter.Span(y, r.left(), r.width());
     }
     return true;
 }
@@ -310,7 +351,8 @@ Axis MakeAxis(int d, int dw, int s, int sw, int destLimit, int srcLimit) {
     const std::int64_t hi = std::min<std::int64_t>(left + a.dLen, destLimit);
     a.first = int(lo);
     a.validLo = a.validHi = int(lo);
-    if (hi <= lo) return a;
+    if (hi <= lo)
+        return a;
     a.map.resize(std::size_t(hi - lo));
     bool found = false;
     for (std::int64_t X = lo; X < hi; ++X) {
@@ -320,7 +362,8 @@ Axis MakeAxis(int d, int dw, int s, int sw, int destLimit, int srcLimit) {
         const bool inside = sx >= 0 && sx < srcLimit;
         a.map[std::size_t(X - lo)] = inside ? int(sx) : -1;
         if (inside) {
-            if (!found) a.validLo = int(X);
+            if (!found)
+                a.validLo = int(X);
             a.validHi = int(X) + 1;
             found = true;
         }
@@ -333,7 +376,8 @@ Axis MakeAxis(int d, int dw, int s, int sw, int destLimit, int srcLimit) {
 std::pair<std::int64_t, std::int64_t> SampleSpan(const Axis& a, std::int64_t k) {
     const std::int64_t j0 = k * a.sLen / a.dLen;
     std::int64_t j1 = (k + 1) * a.sLen / a.dLen;
-    if (j1 <= j0) j1 = j0 + 1;
+    if (j1 <= j0)
+        j1 = j0 + 1;
     return {j0, j1};
 }
 
@@ -342,7 +386,8 @@ std::pair<std::int64_t, std::int64_t> SampleSpan(const Axis& a, std::int64_t k) 
 namespace detail {
 
 void ApplyRop(Bitmap& dst, int y, int x, int n, const BYTE* p, const BYTE* s, BYTE rop) {
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     const int bpp = dst.BitsPerPixel();
     const int phase = Phase(bpp, x);
     const std::size_t b0 = std::size_t((std::int64_t(x) * bpp) >> 3);
@@ -366,7 +411,8 @@ void ApplyRop(Bitmap& dst, int y, int x, int n, const BYTE* p, const BYTE* s, BY
 }
 
 void BuildPatternRow(const RealizedBrush& brush, int bpp, int y, int x, int n, BYTE* out) {
-    if (n <= 0) return;
+    if (n <= 0)
+        return;
     const int phase = Phase(bpp, x);
     const int w = brush.width, h = brush.height;
     const int py = ((y - brush.originY) % h + h) % h;
@@ -378,7 +424,8 @@ void BuildPatternRow(const RealizedBrush& brush, int bpp, int y, int x, int n, B
         int px = ((x - brush.originX) % w + w) % w;
         for (int i = 0; i < period; ++i) {
             PutPixel(out, bpp, i, row[px]);
-            if (++px == w) px = 0;
+            if (++px == w)
+                px = 0;
         }
         std::size_t done = std::size_t(period) * bytesPer;
         const std::size_t total = std::size_t(n) * bytesPer;
@@ -397,31 +444,41 @@ void BuildPatternRow(const RealizedBrush& brush, int bpp, int y, int x, int n, B
     int px = ((x - brush.originX) % w + w) % w;
     for (int i = 0; i < n; ++i) {
         PutPixel(out, bpp, phase + i, row[px]);
-        if (++px == w) px = 0;
+        if (++px == w)
+            px = 0;
     }
 }
 
 }  // namespace detail
 
 bool PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
-    if (!hdc || !hdc->Target()) return false;
-    if (RopUsesSource(rop)) return false;
+    if (!hdc || !hdc->Target())
+        return false;
+    if (RopUsesSource(rop))
+        return false;
     std::int64_t l = x, t = y, r = std::int64_t(x) + width, b = std::int64_t(y) + height;
-    if (r < l) std::swap(l, r);
-    if (b < t) std::swap(t, b);
+    if (r < l)
+        std::swap(l, r);
+    if (b < t)
+        std::swap(t, b);
     l = std::max<std::int64_t>(l, 0);
     t = std::max<std::int64_t>(t, 0);
     r = std::min<std::int64_t>(r, hdc->Target()->Width());
     b = std::min<std::int64_t>(b, hdc->Target()->Height());
-    if (r <= l || b <= t) return true;
+    if (r <= l || b <= t)
+        return true;
     return PatBltRects(*hdc, QRect(int(l), int(t), int(r - l), int(b - t)), RopIndex(rop));
 }
 
 bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DWORD rop) {
-    if (!dstDc || !dstDc->Target()) return false;
-    if (!RopUsesSource(rop)) return w <= 0 || h <= 0 ? true : PatBlt(dstDc, x, y, w, h, rop);
-    if (!srcDc || !srcDc->Target()) return false;
-    if (w <= 0 || h <= 0) return true;
+    if (!dstDc || !dstDc->Target())
+        return false;
+    if (!RopUsesSource(rop))
+        return w <= 0 || h <= 0 ? true : PatBlt(dstDc, x, y, w, h, rop);
+    if (!srcDc || !srcDc->Target())
+        return false;
+    if (w <= 0 || h <= 0)
+        return true;
     Bitmap& dst = *dstDc->Target();
     const Bitmap* src = srcDc->Target();
     const BYTE ropIndex = RopIndex(rop);
@@ -433,10 +490,12 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
     std::int64_t r = std::min<std::int64_t>({std::int64_t(x) + w, dx + src->Width(), dst.Width()});
     std::int64_t b =
         std::min<std::int64_t>({std::int64_t(y) + h, dy + src->Height(), dst.Height()});
-    if (r <= l || b <= t) return true;
+    if (r <= l || b <= t)
+        return true;
     const QRect area(int(l), int(t), int(r - l), int(b - t));
     const std::vector<QRect> rects = DrawableRects(*dstDc, area);
-    if (rects.empty()) return true;
+    if (rects.empty())
+        return true;
 
     // Overlapping copies within one bitmap read from a copy of the source.
     HBITMAP overlapCopy;
@@ -445,7 +504,8 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
         const QRect srcArea = area.translated(offX, offY);
         if (srcArea.intersects(area)) {
             overlapCopy = CopyArea(*src, srcArea);
-            if (!overlapCopy) return false;
+            if (!overlapCopy)
+                return false;
             src = overlapCopy.get();
             offX -= srcArea.left();
             offY -= srcArea.top();
@@ -460,7 +520,8 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
     std::optional<PatternOperand> pattern;
     if (RopUsesPattern(rop)) {
         brush = RealizeBrush(*dstDc, dst, dstDc->state.brush.get());
-        if (brush->hollow) return true;
+        if (brush->hollow)
+            return true;
         brush->drawn.clear();
         pattern.emplace(*brush, bpp);
     }
@@ -470,9 +531,10 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
         const int x0 = rc.left(), n = rc.width();
         const int sx0 = x0 + offX;
         const int phase = Phase(bpp, x0);
-        const bool direct =
-            conv.Identity() && sbpp == bpp && (bpp >= 8 || ((std::int64_t(sx0) * sbpp) & 7) == phase * bpp);
-        if (!direct) sbuf.assign(std::size_t(SpanBytes(bpp, phase, n)) + 4, 0);
+        const bool direct = conv.Identity() && sbpp == bpp &&
+                            (bpp >= 8 || ((std::int64_t(sx0) * sbpp) & 7) == phase * bpp);
+        if (!direct)
+            sbuf.assign(std::size_t(SpanBytes(bpp, phase, n)) + 4, 0);
         for (int yy = rc.top(); yy <= rc.bottom(); ++yy) {
             const BYTE* srow = src->Row(yy + offY);
             const BYTE* s;
@@ -491,28 +553,38 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
 
 bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, int sw, int sh,
                 DWORD rop) {
-    if (!dstDc || !dstDc->Target()) return false;
-    if (w == 0 || h == 0) return true;
-    if (!RopUsesSource(rop)) return PatBlt(dstDc, x, y, w, h, rop);
-    if (!srcDc || !srcDc->Target()) return false;
-    if (sw == 0 || sh == 0) return true;
-    if (w == sw && h == sh && w > 0 && h > 0) return BitBlt(dstDc, x, y, w, h, srcDc, sx, sy, rop);
+    if (!dstDc || !dstDc->Target())
+        return false;
+    if (w == 0 || h == 0)
+        return true;
+    if (!RopUsesSource(rop))
+        return PatBlt(dstDc, x, y, w, h, rop);
+    if (!srcDc || !srcDc->Target())
+        return false;
+    if (sw == 0 || sh == 0)
+        return true;
+    if (w == sw && h == sh && w > 0 && h > 0)
+        return BitBlt(dstDc, x, y, w, h, srcDc, sx, sy, rop);
 
     Bitmap& dst = *dstDc->Target();
     const Bitmap* src = srcDc->Target();
     const BYTE ropIndex = RopIndex(rop);
     Axis ax = MakeAxis(x, w, sx, sw, dst.Width(), src->Width());
     Axis ay = MakeAxis(y, h, sy, sh, dst.Height(), src->Height());
-    if (ax.validHi <= ax.validLo || ay.validHi <= ay.validLo) return true;
+    if (ax.validHi <= ax.validLo || ay.validHi <= ay.validLo)
+        return true;
     const QRect area(ax.validLo, ay.validLo, ax.validHi - ax.validLo, ay.validHi - ay.validLo);
     const std::vector<QRect> rects = DrawableRects(*dstDc, area);
-    if (rects.empty()) return true;
+    if (rects.empty())
+        return true;
 
     int mode = dstDc->state.stretchMode;
-    if (mode == HALFTONE && dst.IsIndexed()) mode = COLORONCOLOR;
+    if (mode == HALFTONE && dst.IsIndexed())
+        mode = COLORONCOLOR;
     if (mode == STRETCH_ANDSCANS || mode == STRETCH_ORSCANS) {
         // Nothing is dropped when neither axis shrinks.
-        if (ax.sLen <= ax.dLen && ay.sLen <= ay.dLen) mode = COLORONCOLOR;
+        if (ax.sLen <= ax.dLen && ay.sLen <= ay.dLen)
+            mode = COLORONCOLOR;
     }
 
     // Source area the stretch can read (clamped), for the overlap copy.
@@ -530,14 +602,17 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
         const auto [y0, y1] = bounds(ay.origin, ay.dirSign, ay.sLen, src->Height());
         const QRect srcArea(x0, y0, x1 - x0 + 1, y1 - y0 + 1);
         overlapCopy = CopyArea(*src, srcArea);
-        if (!overlapCopy) return false;
+        if (!overlapCopy)
+            return false;
         src = overlapCopy.get();
         offX = -srcArea.left();
         offY = -srcArea.top();
         for (int& v : ax.map)
-            if (v >= 0) v += offX;
+            if (v >= 0)
+                v += offX;
         for (int& v : ay.map)
-            if (v >= 0) v += offY;
+            if (v >= 0)
+                v += offY;
     }
     auto srcX = [&](std::int64_t j) {
         return int(std::clamp<std::int64_t>(ax.SourceOf(j) + offX, 0, src->Width() - 1));
@@ -554,7 +629,8 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
     std::optional<PatternOperand> pattern;
     if (RopUsesPattern(rop)) {
         brush = RealizeBrush(*dstDc, dst, dstDc->state.brush.get());
-        if (brush->hollow) return true;
+        if (brush->hollow)
+            return true;
         brush->drawn.clear();
         pattern.emplace(*brush, bpp);
     }
@@ -584,7 +660,8 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
                 for (std::int64_t j = ry0 / ay.dLen; j * ay.dLen < ry1; ++j) {
                     const std::int64_t wy =
                         std::min(ry1, (j + 1) * ay.dLen) - std::max(ry0, j * ay.dLen);
-                    if (wy <= 0) continue;
+                    if (wy <= 0)
+                        continue;
                     const BYTE* srow = src->Row(srcY(j));
                     for (int i = 0; i < n; ++i) {
                         const std::int64_t kx = ax.IndexOf(x0 + i);
@@ -592,7 +669,8 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
                         for (std::int64_t jx = rx0 / ax.dLen; jx * ax.dLen < rx1; ++jx) {
                             const std::int64_t wx =
                                 std::min(rx1, (jx + 1) * ax.dLen) - std::max(rx0, jx * ax.dLen);
-                            if (wx <= 0) continue;
+                            if (wx <= 0)
+                                continue;
                             const COLORREF c =
                                 conv.Rgb(GetPixelRaw(srow, src->BitsPerPixel(), srcX(jx)));
                             const std::uint64_t wgt = std::uint64_t(wx * wy);
@@ -607,7 +685,8 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
                     auto avg = [&](int ch) {
                         return int((acc[3 * std::size_t(i) + std::size_t(ch)] + total / 2) / total);
                     };
-                    PutPixel(sbuf.data(), bpp, phase + i, dst.ValueOfColor(RGB(avg(0), avg(1), avg(2))));
+                    PutPixel(sbuf.data(), bpp, phase + i,
+                             dst.ValueOfColor(RGB(avg(0), avg(1), avg(2))));
                 }
             } else {
                 // BLACKONWHITE / WHITEONBLACK: AND or OR the dropped pixels.
@@ -617,14 +696,16 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
                 std::vector<BYTE> one(bytes);
                 for (std::int64_t j = jy0; j < jy1; ++j) {
                     const std::int64_t sr = ay.SourceOf(j) + offY;
-                    if (sr < 0 || sr >= src->Height()) continue;
+                    if (sr < 0 || sr >= src->Height())
+                        continue;
                     const BYTE* srow = src->Row(int(sr));
                     for (int i = 0; i < n; ++i) {
                         const auto [jx0, jx1] = SampleSpan(ax, ax.IndexOf(x0 + i));
                         DWORD v = andMode ? 0xFFFFFFFF : 0;
                         for (std::int64_t jx = jx0; jx < jx1; ++jx) {
                             const std::int64_t sc = ax.SourceOf(jx) + offX;
-                            if (sc < 0 || sc >= src->Width()) continue;
+                            if (sc < 0 || sc >= src->Width())
+                                continue;
                             const DWORD c =
                                 conv.Map(GetPixelRaw(srow, src->BitsPerPixel(), int(sc)));
                             v = andMode ? (v & c) : (v | c);

@@ -7,7 +7,7 @@
 namespace platform::gdi {
 
 class CanvasTarget {
-public:
+  public:
     virtual ~CanvasTarget() = default;
     // A context on the control's bitmap; valid until the control is resized.
     virtual HDC Canvas() = 0;

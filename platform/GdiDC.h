@@ -37,13 +37,13 @@ struct Brush {
 };
 
 class Font {
-public:
+  public:
     Font(std::string face, int height, int weight, bool italic, bool underline);
     const std::string& Face() const { return face_; }
     int Height() const { return height_; }
     const QFont& QtFont() const { return font_; }
 
-private:
+  private:
     std::string face_;
     int height_;
     QFont font_;
@@ -79,7 +79,7 @@ struct DCState {
 };
 
 class DC {
-public:
+  public:
     DC();
     DCState state;
     std::vector<DCState> saved;
@@ -134,6 +134,7 @@ HFONT SelectObject(HDC hdc, const HFONT& font);
 HBITMAP GetCurrentBitmap(HDC hdc);
 HPEN GetCurrentPen(HDC hdc);
 HBRUSH GetCurrentBrush(HDC hdc);
+// Null until a font is selected (text then uses a default font).
 HFONT GetCurrentFont(HDC hdc);
 
 // Palettes: the palette selected into a context resolves PALETTEINDEX colours

@@ -19,20 +19,27 @@ const std::vector<int>& DashPattern(int style) {
     static const std::vector<int> dash{18, 6}, dot{3, 3}, dashDot{9, 6, 3, 6},
         dashDotDot{9, 3, 3, 3, 3, 3}, none;
     switch (style) {
-        case PS_DASH: return dash;
-        case PS_DOT: return dot;
-        case PS_DASHDOT: return dashDot;
-        case PS_DASHDOTDOT: return dashDotDot;
-        default: return none;
+        case PS_DASH:
+            return dash;
+        case PS_DOT:
+            return dot;
+        case PS_DASHDOT:
+            return dashDot;
+        case PS_DASHDOTDOT:
+            return dashDotDot;
+        default:
+            return none;
     }
 }
 
 bool DashOn(const std::vector<int>& pattern, std::int64_t step) {
     int period = 0;
-    for (int v : pattern) period += v;
+    for (int v : pattern)
+        period += v;
     std::int64_t pos = ((step % period) + period) % period;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pos < pattern[i]) return i % 2 == 0;
+        if (pos < pattern[i])
+            return i % 2 == 0;
         pos -= pattern[i];
     }
     return true;
@@ -40,7 +47,8 @@ bool DashOn(const std::vector<int>& pattern, std::int64_t step) {
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
     return q;
 }
 
@@ -66,7 +74,8 @@ void ForLinePixels(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64
                    const Bounds& b, F f) {
     const std::int64_t dx = x1 - x0, dy = y1 - y0;
     const std::int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
-    if (adx == 0 && ady == 0) return;
+    if (adx == 0 && ady == 0)
+        return;
     const bool xMajor = adx >= ady;
     const std::int64_t n = xMajor ? adx : ady;
     const std::int64_t sMajor = (xMajor ? dx : dy) < 0 ? -1 : 1;
@@ -88,7 +97,8 @@ void ForLinePixels(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64
         const std::int64_t major = start + sMajor * i;
         const std::int64_t minor = (xMajor ? y0 : x0) + FloorDiv(2 * i * minorDelta + n, 2 * n);
         const std::int64_t x = xMajor ? major : minor, y = xMajor ? minor : major;
-        if (b.Contains(x, y)) f(x, y, i);
+        if (b.Contains(x, y))
+            f(x, y, i);
     }
 }
 
@@ -109,12 +119,15 @@ Tip MakeTip(int w) {
                 z = std::max(z, dx);
             }
         }
-        if (a <= z) t.rows.push_back({dy, {a, z + 1}});
+        if (a <= z)
+            t.rows.push_back({dy, {a, z + 1}});
     }
     return t;
 }
 
-int PenWidth(const Pen& pen) { return std::max(1, pen.width); }
+int PenWidth(const Pen& pen) {
+    return std::max(1, pen.width);
+}
 
 // Pen pixels of an open or closed path, split into pixels drawn in the pen
 // colour and, for styled pens, the gaps.
@@ -134,10 +147,13 @@ void AddPathSpans(const DC& dc, const Pen& pen, const std::vector<POINT>& pts, b
         for (std::size_t s = 0; s < segs; ++s) {
             const POINT& a = pts[s];
             const POINT& z = pts[(s + 1) % pts.size()];
-            ForLinePixels(a.x, a.y, z.x, z.y, b, [&](std::int64_t x, std::int64_t y, std::int64_t i) {
-                if (dashes.empty() || DashOn(dashes, step + i)) out->on.Add(int(y), int(x), int(x) + 1);
-                else out->gaps.Add(int(y), int(x), int(x) + 1);
-            });
+            ForLinePixels(a.x, a.y, z.x, z.y, b,
+                          [&](std::int64_t x, std::int64_t y, std::int64_t i) {
+                              if (dashes.empty() || DashOn(dashes, step + i))
+                                  out->on.Add(int(y), int(x), int(x) + 1);
+                              else
+                                  out->gaps.Add(int(y), int(x), int(x) + 1);
+                          });
             step += std::max(std::abs(std::int64_t(z.x) - a.x), std::abs(std::int64_t(z.y) - a.y));
         }
     } else {
@@ -155,10 +171,12 @@ void AddPathSpans(const DC& dc, const Pen& pen, const std::vector<POINT>& pts, b
                           [&](std::int64_t x, std::int64_t y, std::int64_t) { stamp(x, y); });
         }
         for (const POINT& p : pts)
-            if (b.Contains(p.x, p.y)) stamp(p.x, p.y);
+            if (b.Contains(p.x, p.y))
+                stamp(p.x, p.y);
     }
     // Every dash sequence repeats within 24 pixels.
-    if (styleEnd) *styleEnd = int(((step % 24) + 24) % 24);
+    if (styleEnd)
+        *styleEnd = int(((step % 24) + 24) % 24);
     out->on.Normalize();
     out->gaps.Normalize();
 }
@@ -172,16 +190,21 @@ void PaintPen(const DC& dc, const PenSpans& spans) {
         PaintSpans(dc, spans.gaps, RealizeSolid(ResolveColor(dc, bm, dc.state.bkColor)), rop);
 }
 
-bool HasPen(const DC& dc) { return dc.state.pen && dc.state.pen->style != PS_NULL; }
+bool HasPen(const DC& dc) {
+    return dc.state.pen && dc.state.pen->style != PS_NULL;
+}
 
 bool DrawPath(HDC hdc, const std::vector<POINT>& pts, bool closed, bool continueStyle) {
-    if (!hdc || !hdc->Target()) return false;
-    if (!HasPen(*hdc) || pts.size() < 2) return true;
+    if (!hdc || !hdc->Target())
+        return false;
+    if (!HasPen(*hdc) || pts.size() < 2)
+        return true;
     PenSpans spans;
     int end = 0;
     AddPathSpans(*hdc, *hdc->state.pen, pts, closed, continueStyle ? hdc->styleStep : 0, &spans,
                  &end);
-    if (continueStyle) hdc->styleStep = end;
+    if (continueStyle)
+        hdc->styleStep = end;
     PaintPen(*hdc, spans);
     return true;
 }
@@ -194,7 +217,8 @@ void PaintShape(const DC& dc, SpanSet inside, const PenSpans* pen) {
     const RealizedBrush brush = RealizeBrush(dc, *dc.Target(), dc.state.brush.get());
     if (pen) {
         SpanSet all = pen->on;
-        for (const auto& s : pen->gaps.Spans()) all.Add(s.y, s.x0, s.x1);
+        for (const auto& s : pen->gaps.Spans())
+            all.Add(s.y, s.x0, s.x1);
         all.Normalize();
         SpanSet fill = inside.Minus(all);
         // Sampling the inside at pixel centres can leave a one-pixel seam
@@ -204,13 +228,17 @@ void PaintShape(const DC& dc, SpanSet inside, const PenSpans* pen) {
         const auto& o = all.Spans();
         std::size_t j = 0;
         for (const auto& s : f) {
-            while (j < o.size() && (o[j].y < s.y || (o[j].y == s.y && o[j].x1 < s.x0 - 1))) ++j;
+            while (j < o.size() && (o[j].y < s.y || (o[j].y == s.y && o[j].x1 < s.x0 - 1)))
+                ++j;
             for (std::size_t k = j; k < o.size() && o[k].y == s.y && o[k].x0 <= s.x1 + 1; ++k) {
-                if (o[k].x1 == s.x0 - 1) seams.Add(s.y, s.x0 - 1, s.x0);
-                if (o[k].x0 == s.x1 + 1) seams.Add(s.y, s.x1, s.x1 + 1);
+                if (o[k].x1 == s.x0 - 1)
+                    seams.Add(s.y, s.x0 - 1, s.x0);
+                if (o[k].x0 == s.x1 + 1)
+                    seams.Add(s.y, s.x1, s.x1 + 1);
             }
         }
-        for (const auto& s : seams.Spans()) fill.Add(s.y, s.x0, s.x1);
+        for (const auto& s : seams.Spans())
+            fill.Add(s.y, s.x0, s.x1);
         fill.Normalize();
         PaintSpans(dc, fill, brush, rop);
         PaintPen(dc, *pen);
@@ -257,10 +285,13 @@ std::vector<std::pair<int, int>> EllipseRows(const Bitmap& bm, double l, double 
 }  // namespace
 
 COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
-    if (!hdc || !hdc->Target()) return CLR_INVALID;
+    if (!hdc || !hdc->Target())
+        return CLR_INVALID;
     Bitmap& bm = *hdc->Target();
-    if (x < 0 || y < 0 || x >= bm.Width() || y >= bm.Height()) return CLR_INVALID;
-    if (hdc->state.clipped && !hdc->state.clip.contains(QPoint(x, y))) return CLR_INVALID;
+    if (x < 0 || y < 0 || x >= bm.Width() || y >= bm.Height())
+        return CLR_INVALID;
+    if (hdc->state.clipped && !hdc->state.clip.contains(QPoint(x, y)))
+        return CLR_INVALID;
     const DWORD v = ResolveColor(*hdc, bm, color);
     bm.SetValue(x, y, v);
     return bm.ColorOfValue(v);
@@ -271,43 +302,55 @@ bool SetPixelV(HDC hdc, int x, int y, COLORREF color) {
 }
 
 COLORREF GetPixel(HDC hdc, int x, int y) {
-    if (!hdc || !hdc->Target()) return CLR_INVALID;
+    if (!hdc || !hdc->Target())
+        return CLR_INVALID;
     const Bitmap& bm = *hdc->Target();
-    if (x < 0 || y < 0 || x >= bm.Width() || y >= bm.Height()) return CLR_INVALID;
-    if (hdc->state.clipped && !hdc->state.clip.contains(QPoint(x, y))) return CLR_INVALID;
+    if (x < 0 || y < 0 || x >= bm.Width() || y >= bm.Height())
+        return CLR_INVALID;
+    if (hdc->state.clipped && !hdc->state.clip.contains(QPoint(x, y)))
+        return CLR_INVALID;
     return bm.ColorOfValue(bm.GetValue(x, y));
 }
 
 bool MoveToEx(HDC hdc, int x, int y, POINT* previous) {
-    if (!hdc) return false;
-    if (previous) *previous = hdc->state.position;
+    if (!hdc)
+        return false;
+    if (previous)
+        *previous = hdc->state.position;
     hdc->state.position = {x, y};
     hdc->styleStep = 0;
     return true;
 }
 
 bool LineTo(HDC hdc, int x, int y) {
-    if (!hdc || !hdc->Target()) return false;
+    if (!hdc || !hdc->Target())
+        return false;
     const POINT from = hdc->state.position;
     hdc->state.position = {x, y};
     return DrawPath(hdc, {from, {x, y}}, false, true);
 }
 
 bool Polyline(HDC hdc, const POINT* points, int count) {
-    if (!hdc || !hdc->Target() || !points || count < 2) return false;
+    if (!hdc || !hdc->Target() || !points || count < 2)
+        return false;
     return DrawPath(hdc, std::vector<POINT>(points, points + count), false, false);
 }
 
 bool Rectangle(HDC hdc, int left, int top, int right, int bottom) {
-    if (!hdc || !hdc->Target()) return false;
-    if (right < left) std::swap(left, right);
-    if (bottom < top) std::swap(top, bottom);
-    if (right == left || bottom == top) return true;
+    if (!hdc || !hdc->Target())
+        return false;
+    if (right < left)
+        std::swap(left, right);
+    if (bottom < top)
+        std::swap(top, bottom);
+    if (right == left || bottom == top)
+        return true;
     const Bitmap& bm = *hdc->Target();
     SpanSet inside;
     const auto [r0, r1] = RowRange(bm, top, bottom, 1);
     const auto span = ClampSpan(bm, left, right, 1);
-    for (std::int64_t y = r0; y < r1; ++y) inside.Add(int(y), span.first, span.second);
+    for (std::int64_t y = r0; y < r1; ++y)
+        inside.Add(int(y), span.first, span.second);
     if (!HasPen(*hdc)) {
         PaintShape(*hdc, std::move(inside), nullptr);
         return true;
@@ -321,7 +364,8 @@ bool Rectangle(HDC hdc, int left, int top, int right, int bottom) {
     if (r <= l || b <= t) {
         AddPathSpans(*hdc, *hdc->state.pen, {{l, t}, {std::max(l, r), std::max(t, b)}}, false, 0,
                      &pen, nullptr);
-        if (r <= l && b <= t) pen.on.Add(t, l, l + 1);
+        if (r <= l && b <= t)
+            pen.on.Add(t, l, l + 1);
         pen.on.Normalize();
     } else {
         AddPathSpans(*hdc, *hdc->state.pen, {{l, t}, {r, t}, {r, b}, {l, b}}, true, 0, &pen,
@@ -332,17 +376,22 @@ bool Rectangle(HDC hdc, int left, int top, int right, int bottom) {
 }
 
 bool Ellipse(HDC hdc, int left, int top, int right, int bottom) {
-    if (!hdc || !hdc->Target()) return false;
-    if (right < left) std::swap(left, right);
-    if (bottom < top) std::swap(top, bottom);
-    if (right == left || bottom == top) return true;
+    if (!hdc || !hdc->Target())
+        return false;
+    if (right < left)
+        std::swap(left, right);
+    if (bottom < top)
+        std::swap(top, bottom);
+    if (right == left || bottom == top)
+        return true;
     const Bitmap& bm = *hdc->Target();
     const bool pen = HasPen(*hdc);
     const int w = pen ? PenWidth(*hdc->state.pen) : 0;
     const int grow = w > 1 && hdc->state.pen->style != PS_INSIDEFRAME ? (w - 1) / 2 : 0;
     const auto rows = RowRange(bm, std::int64_t(top) - grow, std::int64_t(bottom) + grow, 2);
     const std::int64_t r0 = rows.first, r1 = rows.second;
-    if (r1 <= r0) return true;
+    if (r1 <= r0)
+        return true;
     const auto outer = EllipseRows(bm, double(left) - grow, double(top) - grow,
                                    double(right) + grow, double(bottom) + grow, r0, r1);
     SpanSet inside;
@@ -356,12 +405,14 @@ bool Ellipse(HDC hdc, int left, int top, int right, int bottom) {
     if (w <= 1) {
         // The outline: pixels of the shape with a 4-neighbour outside it.
         auto rowAt = [&](std::int64_t y) -> std::pair<int, int> {
-            if (y < r0 || y >= r1) return {0, 0};
+            if (y < r0 || y >= r1)
+                return {0, 0};
             return outer[std::size_t(y - r0)];
         };
         for (std::int64_t y = r0; y < r1; ++y) {
             const auto cur = rowAt(y);
-            if (cur.second <= cur.first) continue;
+            if (cur.second <= cur.first)
+                continue;
             const auto up = rowAt(y - 1), down = rowAt(y + 1);
             // Pixels whose left, right, upper and lower neighbours are all in.
             const int in0 = std::max({cur.first + 1, up.first, down.first});
@@ -380,7 +431,8 @@ bool Ellipse(HDC hdc, int left, int top, int right, int bottom) {
                                        double(right) - shrink, double(bottom) - shrink, r0, r1);
         for (std::int64_t y = r0; y < r1; ++y) {
             const auto o = outer[std::size_t(y - r0)], i = inner[std::size_t(y - r0)];
-            if (o.second <= o.first) continue;
+            if (o.second <= o.first)
+                continue;
             if (i.second > i.first) {
                 inside.Add(int(y), i.first, i.second);
                 ring.on.Add(int(y), o.first, i.first);
@@ -397,7 +449,8 @@ bool Ellipse(HDC hdc, int left, int top, int right, int bottom) {
 }
 
 bool Polygon(HDC hdc, const POINT* points, int count) {
-    if (!hdc || !hdc->Target() || !points || count < 2) return false;
+    if (!hdc || !hdc->Target() || !points || count < 2)
+        return false;
     const Bitmap& bm = *hdc->Target();
     std::vector<POINT> pts(points, points + count);
     std::int64_t minY = std::numeric_limits<int>::max(), maxY = std::numeric_limits<int>::min();
@@ -415,9 +468,11 @@ bool Polygon(HDC hdc, const POINT* points, int count) {
         for (std::size_t i = 0; i < pts.size(); ++i) {
             const POINT& a = pts[i];
             const POINT& b = pts[(i + 1) % pts.size()];
-            if (a.y == b.y) continue;
+            if (a.y == b.y)
+                continue;
             const double ya = a.y, yb = b.y;
-            if (yc < std::min(ya, yb) || yc >= std::max(ya, yb)) continue;
+            if (yc < std::min(ya, yb) || yc >= std::max(ya, yb))
+                continue;
             const double x = a.x + (yc - ya) * (double(b.x) - a.x) / (yb - ya);
             xs.push_back({x, b.y > a.y ? 1 : -1});
         }
@@ -426,7 +481,8 @@ bool Polygon(HDC hdc, const POINT* points, int count) {
         for (std::size_t i = 0; i + 1 < xs.size(); ++i) {
             wind += xs[i].second;
             const bool in = winding ? wind != 0 : (i % 2 == 0);
-            if (!in) continue;
+            if (!in)
+                continue;
             const double xa = std::clamp(xs[i].first, -4.0, double(bm.Width()) + 4.0);
             const double xb = std::clamp(xs[i + 1].first, -4.0, double(bm.Width()) + 4.0);
             inside.Add(int(y), int(std::ceil(xa - 0.5)), int(std::ceil(xb - 0.5)));
@@ -443,30 +499,37 @@ bool Polygon(HDC hdc, const POINT* points, int count) {
 }
 
 int FillRect(HDC hdc, const RECT& rect, const HBRUSH& brush) {
-    if (!hdc || !hdc->Target() || !brush) return 0;
-    if (rect.right <= rect.left || rect.bottom <= rect.top) return 1;
+    if (!hdc || !hdc->Target() || !brush)
+        return 0;
+    if (rect.right <= rect.left || rect.bottom <= rect.top)
+        return 1;
     const QRect area(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
     const RealizedBrush b = RealizeBrush(*hdc, *hdc->Target(), brush.get());
-    if (b.hollow) return 1;
+    if (b.hollow)
+        return 1;
     SpanPainter painter(*hdc->Target(), b, RopIndex(PATCOPY));
     for (const QRect& r : DrawableRects(*hdc, area))
-        for (int y = r.top(); y <= r.bottom(); ++y) painter.Span(y, r.left(), r.width());
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            painter.Span(y, r.left(), r.width());
     return 1;
 }
 
 int FrameRect(HDC hdc, const RECT& rect, const HBRUSH& brush) {
-    if (!hdc || !hdc->Target() || !brush) return 0;
-    if (rect.right <= rect.left || rect.bottom <= rect.top) return 1;
-    const QRegion outer(
-        QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
+    if (!hdc || !hdc->Target() || !brush)
+        return 0;
+    if (rect.right <= rect.left || rect.bottom <= rect.top)
+        return 1;
+    const QRegion outer(QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
     const QRegion inner(
         QRect(rect.left + 1, rect.top + 1, rect.right - rect.left - 2, rect.bottom - rect.top - 2));
     return FillRgn(hdc, outer.subtracted(inner), brush) ? 1 : 0;
 }
 
 bool InvertRect(HDC hdc, const RECT& rect) {
-    if (!hdc || !hdc->Target()) return false;
-    if (rect.right <= rect.left || rect.bottom <= rect.top) return true;
+    if (!hdc || !hdc->Target())
+        return false;
+    if (rect.right <= rect.left || rect.bottom <= rect.top)
+        return true;
     return PatBlt(hdc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                   DSTINVERT);
 }
@@ -485,14 +548,16 @@ SpanSet RegionSpans(const DC& dc, const QRegion& region) {
 }  // namespace
 
 bool FillRgn(HDC hdc, const QRegion& region, const HBRUSH& brush) {
-    if (!hdc || !hdc->Target() || !brush) return false;
+    if (!hdc || !hdc->Target() || !brush)
+        return false;
     PaintSpans(*hdc, RegionSpans(*hdc, region), RealizeBrush(*hdc, *hdc->Target(), brush.get()),
                RopIndex(PATCOPY));
     return true;
 }
 
 bool PaintRgn(HDC hdc, const QRegion& region) {
-    if (!hdc || !hdc->Target()) return false;
+    if (!hdc || !hdc->Target())
+        return false;
     PaintSpans(*hdc, RegionSpans(*hdc, region),
                RealizeBrush(*hdc, *hdc->Target(), hdc->state.brush.get()),
                Rop2ToRop3(hdc->state.rop2));
@@ -500,13 +565,15 @@ bool PaintRgn(HDC hdc, const QRegion& region) {
 }
 
 bool InvertRgn(HDC hdc, const QRegion& region) {
-    if (!hdc || !hdc->Target()) return false;
+    if (!hdc || !hdc->Target())
+        return false;
     PaintSpans(*hdc, RegionSpans(*hdc, region), RealizeSolid(0), RopIndex(DSTINVERT));
     return true;
 }
 
 bool FrameRgn(HDC hdc, const QRegion& region, const HBRUSH& brush, int width, int height) {
-    if (!hdc || !hdc->Target() || !brush) return false;
+    if (!hdc || !hdc->Target() || !brush)
+        return false;
     width = std::abs(width);
     height = std::abs(height);
     const QRegion kept = region.translated(-width, 0)

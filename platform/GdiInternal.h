@@ -18,7 +18,9 @@ COLORREF ResolveRgb(const DC& dc, COLORREF color);
 
 // Pixels per byte's worth of phase: the pixel index of a span's first pixel
 // inside its first byte (0 for depths of 8 bits and more).
-inline int Phase(int bpp, int x) { return bpp == 1 ? (x & 7) : bpp == 4 ? (x & 1) : 0; }
+inline int Phase(int bpp, int x) {
+    return bpp == 1 ? (x & 7) : bpp == 4 ? (x & 1) : 0;
+}
 // Bytes a packed span of n pixels starting at phase takes.
 inline int SpanBytes(int bpp, int phase, int n) {
     return int((std::int64_t(phase + n) * bpp + 7) / 8);
@@ -32,10 +34,14 @@ inline void PutPixel(BYTE* buf, int bpp, int i, DWORD v) {
             break;
         }
         case 4:
-            if (i & 1) buf[i >> 1] = BYTE((buf[i >> 1] & 0xF0) | (v & 15));
-            else buf[i >> 1] = BYTE((buf[i >> 1] & 0x0F) | ((v & 15) << 4));
+            if (i & 1)
+                buf[i >> 1] = BYTE((buf[i >> 1] & 0xF0) | (v & 15));
+            else
+                buf[i >> 1] = BYTE((buf[i >> 1] & 0x0F) | ((v & 15) << 4));
             break;
-        case 8: buf[i] = BYTE(v); break;
+        case 8:
+            buf[i] = BYTE(v);
+            break;
         case 16:
             buf[2 * i] = BYTE(v);
             buf[2 * i + 1] = BYTE(v >> 8);
@@ -55,10 +61,14 @@ inline void PutPixel(BYTE* buf, int bpp, int i, DWORD v) {
 }
 inline DWORD GetPixelRaw(const BYTE* row, int bpp, int x) {
     switch (bpp) {
-        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1;
-        case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
-        case 8: return row[x];
-        case 16: return DWORD(row[2 * x]) | (DWORD(row[2 * x + 1] & 0x7F) << 8);
+        case 1:
+            return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        case 4:
+            return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+        case 8:
+            return row[x];
+        case 16:
+            return DWORD(row[2 * x]) | (DWORD(row[2 * x + 1] & 0x7F) << 8);
         case 24:
             return DWORD(row[3 * x]) | (DWORD(row[3 * x + 1]) << 8) | (DWORD(row[3 * x + 2]) << 16);
         default:
@@ -99,11 +109,11 @@ void BuildPatternRow(const RealizedBrush& brush, int bpp, int y, int x, int n, B
 // Draws a horizontal span with a realised brush through a ternary operation
 // that ignores the source, honouring transparent hatch pixels.
 class SpanPainter {
-public:
+  public:
     SpanPainter(Bitmap& dst, const RealizedBrush& brush, BYTE rop);
     void Span(int y, int x, int n);
 
-private:
+  private:
     Bitmap& dst_;
     const RealizedBrush& brush_;
     BYTE rop_;
@@ -118,7 +128,7 @@ std::vector<QRect> DrawableRects(const DC& dc, const QRect& limit);
 
 // A set of horizontal spans of pixels, each row's spans sorted and disjoint.
 class SpanSet {
-public:
+  public:
     void Add(int y, int x0, int x1);  // [x0, x1)
     void AddRegion(const QRegion& region);
     // Sorts and merges; call once after the last Add.
@@ -130,7 +140,7 @@ public:
     const std::vector<Span>& Spans() const { return spans_; }
     bool Empty() const { return spans_.empty(); }
 
-private:
+  private:
     std::vector<Span> spans_;
 };
 // Paints a span set through the context's clip with a brush and operation.

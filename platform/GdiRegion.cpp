@@ -11,8 +11,10 @@ namespace platform::gdi {
 namespace {
 
 QRect Ordered(std::int64_t l, std::int64_t t, std::int64_t r, std::int64_t b) {
-    if (r < l) std::swap(l, r);
-    if (b < t) std::swap(t, b);
+    if (r < l)
+        std::swap(l, r);
+    if (b < t)
+        std::swap(t, b);
     constexpr std::int64_t lo = std::numeric_limits<int>::min() / 2;
     constexpr std::int64_t hi = std::numeric_limits<int>::max() / 2;
     l = std::clamp(l, lo, hi);
@@ -24,14 +26,16 @@ QRect Ordered(std::int64_t l, std::int64_t t, std::int64_t r, std::int64_t b) {
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
     return q;
 }
 
 }  // namespace
 
 int RegionKind(const QRegion& region) {
-    if (region.isEmpty()) return NULLREGION;
+    if (region.isEmpty())
+        return NULLREGION;
     return region.rectCount() == 1 ? SIMPLEREGION : COMPLEXREGION;
 }
 
@@ -45,12 +49,23 @@ QRegion CreateRectRgnIndirect(const RECT& r) {
 
 int CombineRgn(QRegion& dst, const QRegion& a, const QRegion& b, int mode) {
     switch (mode) {
-        case RGN_AND: dst = a.intersected(b); break;
-        case RGN_OR: dst = a.united(b); break;
-        case RGN_XOR: dst = a.xored(b); break;
-        case RGN_DIFF: dst = a.subtracted(b); break;
-        case RGN_COPY: dst = a; break;
-        default: return RGN_ERROR;
+        case RGN_AND:
+            dst = a.intersected(b);
+            break;
+        case RGN_OR:
+            dst = a.united(b);
+            break;
+        case RGN_XOR:
+            dst = a.xored(b);
+            break;
+        case RGN_DIFF:
+            dst = a.subtracted(b);
+            break;
+        case RGN_COPY:
+            dst = a;
+            break;
+        default:
+            return RGN_ERROR;
     }
     return RegionKind(dst);
 }
@@ -60,7 +75,9 @@ int OffsetRgn(QRegion& region, int dx, int dy) {
     return RegionKind(region);
 }
 
-bool PtInRegion(const QRegion& region, int x, int y) { return region.contains(QPoint(x, y)); }
+bool PtInRegion(const QRegion& region, int x, int y) {
+    return region.contains(QPoint(x, y));
+}
 
 bool RectInRegion(const QRegion& region, const RECT& r) {
     const QRect q = Ordered(r.left, r.top, r.right, r.bottom);
@@ -76,7 +93,8 @@ int GetRgnBox(const QRegion& region, RECT* rect) {
 }
 
 bool TransformRegion(const QRegion& region, const RegionTransform& t, QRegion* out) {
-    if (!out || t.xDenominator == 0 || t.yDenominator == 0) return false;
+    if (!out || t.xDenominator == 0 || t.yDenominator == 0)
+        return false;
     std::vector<QRect> rects;
     rects.reserve(std::size_t(region.rectCount()));
     for (const QRect& r : region) {
@@ -88,7 +106,8 @@ bool TransformRegion(const QRegion& region, const RegionTransform& t, QRegion* o
         };
         const QRect q = Ordered(mapX(r.left()), mapY(r.top()), mapX(std::int64_t(r.right()) + 1),
                                 mapY(std::int64_t(r.bottom()) + 1));
-        if (!q.isEmpty()) rects.push_back(q);
+        if (!q.isEmpty())
+            rects.push_back(q);
     }
     // Scaled rectangles may now touch or, mirrored, come in another order:
     // unite them pairwise so that large regions stay cheap.
@@ -96,8 +115,10 @@ bool TransformRegion(const QRegion& region, const RegionTransform& t, QRegion* o
     while (parts.size() > 1) {
         std::vector<QRegion> next;
         next.reserve((parts.size() + 1) / 2);
-        for (std::size_t i = 0; i + 1 < parts.size(); i += 2) next.push_back(parts[i].united(parts[i + 1]));
-        if (parts.size() % 2) next.push_back(parts.back());
+        for (std::size_t i = 0; i + 1 < parts.size(); i += 2)
+            next.push_back(parts[i].united(parts[i + 1]));
+        if (parts.size() % 2)
+            next.push_back(parts.back());
         parts = std::move(next);
     }
     *out = parts.empty() ? QRegion() : parts.front();

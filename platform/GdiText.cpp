@@ -15,13 +15,24 @@ using namespace detail;
 
 namespace {
 
-bool CanMeasure(HDC hdc) { return hdc && hdc->state.font && qGuiApp; }
+bool CanMeasure(HDC hdc) {
+    return hdc && qGuiApp;
+}
+
+// The selected font, or the default one of a fresh context.
+const QFont& FontOf(HDC hdc) {
+    if (hdc->state.font)
+        return hdc->state.font->QtFont();
+    static const HFONT fallback = CreateFont(13, "Sans Serif");
+    return fallback->QtFont();
+}
 
 }  // namespace
 
 bool GetTextExtentPoint32(HDC hdc, const QString& text, SIZE* size) {
-    if (!CanMeasure(hdc) || !size) return false;
-    const QFontMetrics fm(hdc->state.font->QtFont());
+    if (!CanMeasure(hdc) || !size)
+        return false;
+    const QFontMetrics fm(FontOf(hdc));
     *size = {fm.horizontalAdvance(text), fm.height()};
     return true;
 }
@@ -31,8 +42,9 @@ bool GetTextExtentPoint32(HDC hdc, std::string_view utf8, SIZE* size) {
 }
 
 bool GetTextMetrics(HDC hdc, TEXTMETRIC* tm) {
-    if (!CanMeasure(hdc) || !tm) return false;
-    const QFontMetrics fm(hdc->state.font->QtFont());
+    if (!CanMeasure(hdc) || !tm)
+        return false;
+    const QFontMetrics fm(FontOf(hdc));
     tm->tmHeight = fm.height();
     tm->tmAscent = fm.ascent();
     tm->tmDescent = fm.descent();
@@ -42,24 +54,32 @@ bool GetTextMetrics(HDC hdc, TEXTMETRIC* tm) {
 }
 
 bool TextOut(HDC hdc, int x, int y, const QString& text) {
-    if (!CanMeasure(hdc) || !hdc->Target()) return false;
-    if (text.isEmpty()) return true;
+    if (!CanMeasure(hdc) || !hdc->Target())
+        return false;
+    if (text.isEmpty())
+        return true;
     Bitmap& bm = *hdc->Target();
-    const QFont& font = hdc->state.font->QtFont();
+    const QFont& font = FontOf(hdc);
     const QFontMetrics fm(font);
     const int width = fm.horizontalAdvance(text), height = fm.height(), ascent = fm.ascent();
-    if (width <= 0 || height <= 0) return true;
+    if (width <= 0 || height <= 0)
+        return true;
 
     // The text's cell from the reference point and the alignment.
     const UINT align = hdc->state.textAlign;
     std::int64_t left = x, top = y;
-    if ((align & TA_CENTER) == TA_CENTER) left -= width / 2;
-    else if (align & TA_RIGHT) left -= width;
-    if ((align & TA_BASELINE) == TA_BASELINE) top -= ascent;
-    else if (align & TA_BOTTOM) top -= height;
+    if ((align & TA_CENTER) == TA_CENTER)
+        left -= width / 2;
+    else if (align & TA_RIGHT)
+        left -= width;
+    if ((align & TA_BASELINE) == TA_BASELINE)
+        top -= ascent;
+    else if (align & TA_BOTTOM)
+        top -= height;
     const QRect cell(int(left), int(top), width, height);
     const QRect visible = cell.intersected(QRect(0, 0, bm.Width(), bm.Height()));
-    if (visible.isEmpty()) return true;
+    if (visible.isEmpty())
+        return true;
 
     if (hdc->state.bkMode == OPAQUE) {
         SpanSet bg;
@@ -73,7 +93,8 @@ bool TextOut(HDC hdc, int x, int y, const QString& text) {
     // Only the visible part of the cell is rasterised; glyph pixels outside
     // the cell are not drawn, so text stays inside its measured extent.
     QImage coverage(visible.size(), QImage::Format_Alpha8);
-    if (coverage.isNull()) return false;
+    if (coverage.isNull())
+        return false;
     coverage.fill(0);
     {
         QPainter painter(&coverage);
@@ -91,7 +112,8 @@ bool TextOut(HDC hdc, int x, int y, const QString& text) {
         int run = -1;
         for (int col = 0; col <= coverage.width(); ++col) {
             const bool on = col < coverage.width() && c[col] >= 128;
-            if (on && run < 0) run = col;
+            if (on && run < 0)
+                run = col;
             if (!on && run >= 0) {
                 ink.Add(visible.top() + row, visible.left() + run, visible.left() + col);
                 run = -1;

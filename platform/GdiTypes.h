@@ -18,11 +18,21 @@ constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
 constexpr COLORREF RGB(int r, int g, int b) {
     return COLORREF(r & 0xFF) | (COLORREF(g & 0xFF) << 8) | (COLORREF(b & 0xFF) << 16);
 }
-constexpr COLORREF PALETTEINDEX(int i) { return 0x01000000u | COLORREF(i & 0xFFFF); }
-constexpr COLORREF PALETTERGB(int r, int g, int b) { return 0x02000000u | RGB(r, g, b); }
-constexpr BYTE GetRValue(COLORREF c) { return BYTE(c & 0xFF); }
-constexpr BYTE GetGValue(COLORREF c) { return BYTE((c >> 8) & 0xFF); }
-constexpr BYTE GetBValue(COLORREF c) { return BYTE((c >> 16) & 0xFF); }
+constexpr COLORREF PALETTEINDEX(int i) {
+    return 0x01000000u | COLORREF(i & 0xFFFF);
+}
+constexpr COLORREF PALETTERGB(int r, int g, int b) {
+    return 0x02000000u | RGB(r, g, b);
+}
+constexpr BYTE GetRValue(COLORREF c) {
+    return BYTE(c & 0xFF);
+}
+constexpr BYTE GetGValue(COLORREF c) {
+    return BYTE((c >> 8) & 0xFF);
+}
+constexpr BYTE GetBValue(COLORREF c) {
+    return BYTE((c >> 16) & 0xFF);
+}
 
 // A colour table entry: blue, green, red, reserved (a "quad word", blue low).
 struct RGBQUAD {
@@ -85,9 +95,13 @@ constexpr DWORD WHITENESS = 0x00FF0062;
 
 // The truth-table byte of a ternary code. Bit (p << 2 | s << 1 | d) of it is
 // the result for pattern bit p, source bit s and destination bit d.
-constexpr BYTE RopIndex(DWORD rop) { return BYTE((rop >> 16) & 0xFF); }
+constexpr BYTE RopIndex(DWORD rop) {
+    return BYTE((rop >> 16) & 0xFF);
+}
 // The ternary code of a truth-table byte (the low word left 0).
-constexpr DWORD RopFromIndex(BYTE index) { return DWORD(index) << 16; }
+constexpr DWORD RopFromIndex(BYTE index) {
+    return DWORD(index) << 16;
+}
 constexpr bool RopUsesSource(DWORD rop) {
     const BYTE i = RopIndex(rop);
     return ((i >> 2) & 0x33) != (i & 0x33);

@@ -15,7 +15,8 @@ Window::~Window() = default;
 
 void Window::EnsureBitmap() {
     const int w = width(), h = height();
-    if (bitmap_ && bitmap_->Width() == w && bitmap_->Height() == h) return;
+    if (bitmap_ && bitmap_->Width() == w && bitmap_->Height() == h)
+        return;
     HBITMAP fresh = w > 0 && h > 0 ? Bitmap::Create(w, h, 32) : nullptr;
     if (fresh && bitmap_) {
         // Keep what was drawn where the old and new areas overlap.
@@ -24,8 +25,10 @@ void Window::EnsureBitmap() {
             std::copy_n(bitmap_->Row(y), std::size_t(cw) * 4, fresh->Row(y));
     }
     bitmap_ = fresh;
-    if (bitmap_) SelectObject(canvas_.get(), bitmap_);
-    else canvas_->state.bitmap.reset();
+    if (bitmap_)
+        SelectObject(canvas_.get(), bitmap_);
+    else
+        canvas_->state.bitmap.reset();
     paintPending_ = true;
 }
 
@@ -46,14 +49,16 @@ void Window::Invalidate() {
 
 void Window::paintEvent(QPaintEvent* event) {
     EnsureBitmap();
-    if (!bitmap_) return;
+    if (!bitmap_)
+        return;
     if (paintPending_) {
         paintPending_ = false;
         Paint();
     }
     QPainter painter(this);
     const QImage image = bitmap_->ImageView();
-    for (const QRect& r : event->region()) painter.drawImage(r, image, r);
+    for (const QRect& r : event->region())
+        painter.drawImage(r, image, r);
 }
 
 void Window::resizeEvent(QResizeEvent* event) {

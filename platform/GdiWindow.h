@@ -11,7 +11,7 @@
 namespace platform::gdi {
 
 class Window : public QWidget, public CanvasTarget {
-public:
+  public:
     explicit Window(QWidget* parent = nullptr);
     ~Window() override;
 
@@ -24,7 +24,7 @@ public:
     // Whether the next paint event runs Paint.
     bool PaintPending() const { return paintPending_; }
 
-protected:
+  protected:
     // Draws the whole control on Canvas(). Runs on the paint event that
     // follows an invalidation (a resize invalidates too).
     virtual void Paint() {}
@@ -32,7 +32,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void EnsureBitmap();
 
     HBITMAP bitmap_;

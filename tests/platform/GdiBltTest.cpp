@@ -64,6 +64,35 @@ TEST_P(TruthTable, EveryCodeMatchesReferencePixelForPixel) {
 
 INSTANTIATE_TEST_SUITE_P(Depths, TruthTable, ::testing::Values(1, 4, 8, 16, 24, 32));
 
+// The stretching path combines its samples through the same truth tables.
+TEST(Stretch, EveryCodeAppliesToTheSampledSource) {
+    for (const int bpp : {1, 24}) {
+        HBITMAP dst = Bitmap::Create(13, 5, bpp);
+        HBITMAP src = Bitmap::Create(26, 15, bpp);
+        FillRandom(*dst, 11);
+        FillRandom(*src, 12);
+        DCPtr d = CreateDCForBitmap(dst), s = CreateDCForBitmap(src);
+        SetStretchBltMode(d.get(), COLORONCOLOR);
+        SelectObject(d.get(), CreateSolidBrush(RGB(0x12, 0x34, 0x56)));
+        const DWORD p = dst->ValueOfColor(RGB(0x12, 0x34, 0x56));
+        const HBITMAP original = Copy(*dst);
+        for (int rop = 0; rop < 256; ++rop) {
+            std::copy_n(original->Bits(), original->SizeBytes(), dst->Bits());
+            ASSERT_TRUE(
+                StretchBlt(d.get(), 1, 1, 11, 3, s.get(), 2, 3, 22, 9, RopFromIndex(BYTE(rop))));
+            for (int y = 0; y < 5; ++y)
+                for (int x = 0; x < 13; ++x) {
+                    const DWORD dv = Raw(*original, x, y);
+                    DWORD expected = dv;
+                    if (x >= 1 && x < 12 && y >= 1 && y < 4)
+                        expected = Reference(BYTE(rop), p,
+                                             Raw(*src, 2 + 2 * (x - 1), 3 + 3 * (y - 1)), dv, bpp);
+                    ASSERT_EQ(Raw(*dst, x, y), expected) << "rop " << rop << " depth " << bpp;
+                }
+        }
+    }
+}
+
 TEST(Blt, PatBltUsesBrushAndRefusesSourceCodes) {
     HBITMAP bm = Bitmap::Create(10, 4, 8);
     FillRandom(*bm, 4);
@@ -117,7 +146,8 @@ class DepthConversion : public ::testing::TestWithParam<Conversion> {};
 TEST_P(DepthConversion, FollowsTheRules) {
     const Conversion c = GetParam();
     RGBQUAD table[256];
-    for (int i = 0; i < 256; ++i) table[i] = MakeQuad((i * 37) & 255, (i * 91) & 255, (i * 13) & 255);
+    for (int i = 0; i < 256; ++i)
+        table[i] = MakeQuad((i * 37) & 255, (i * 91) & 255, (i * 13) & 255);
     table[1] = MakeQuad(255, 255, 255);
     HBITMAP src = Bitmap::Create(23, 5, c.srcBpp, table, 256);
     HBITMAP dst = Bitmap::Create(23, 5, c.dstBpp, table, 256);
@@ -132,33 +162,37 @@ TEST_P(DepthConversion, FollowsTheRules) {
             const DWORD sv = Raw(*src, x, y);
             const COLORREF colour = src->ColorOfValue(sv);
             DWORD expected;
-            if (c.srcBpp == c.dstBpp) expected = sv;
-            else if (c.dstBpp == 1) expected = colour == bk ? 1 : 0;
-            else if (c.srcBpp >= 24 && c.dstBpp >= 24) expected = sv;
-            else expected = dst->ValueOfColor(colour);
+            if (c.srcBpp == c.dstBpp)
+                expected = sv;
+            else if (c.dstBpp == 1)
+                expected = colour == bk ? 1 : 0;
+            else if (c.srcBpp >= 24 && c.dstBpp >= 24)
+                expected = sv;
+            else
+                expected = dst->ValueOfColor(colour);
             ASSERT_EQ(Raw(*dst, x, y), expected) << c.name << " at " << x << "," << y;
         }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Pairs, DepthConversion,
-    ::testing::Values(Conversion{"8to24", 8, 24}, Conversion{"8to32", 8, 32},
-                      Conversion{"4to24", 4, 24}, Conversion{"1to24", 1, 24},
-                      Conversion{"1to8", 1, 8}, Conversion{"24to8", 24, 8},
-                      Conversion{"32to4", 32, 4}, Conversion{"24to1", 24, 1},
-                      Conversion{"8to1", 8, 1}, Conversion{"16to24", 16, 24},
-                      Conversion{"24to16", 24, 16}, Conversion{"32to24", 32, 24},
-                      Conversion{"8to16", 8, 16}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Pairs, DepthConversion,
+                         ::testing::Values(Conversion{"8to24", 8, 24}, Conversion{"8to32", 8, 32},
+                                           Conversion{"4to24", 4, 24}, Conversion{"1to24", 1, 24},
+                                           Conversion{"1to8", 1, 8}, Conversion{"24to8", 24, 8},
+                                           Conversion{"32to4", 32, 4}, Conversion{"24to1", 24, 1},
+                                           Conversion{"8to1", 8, 1}, Conversion{"16to24", 16, 24},
+                                           Conversion{"24to16", 24, 16},
+                                           Conversion{"32to24", 32, 24},
+                                           Conversion{"8to16", 8, 16}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Blt, ColourToIndexedTakesNearestEntryLowestIndexOnATie) {
     RGBQUAD table[4] = {MakeQuad(0, 0, 0), MakeQuad(100, 0, 0), MakeQuad(0, 0, 100),
                         MakeQuad(100, 0, 0)};
     HBITMAP src = Bitmap::Create(3, 1, 24);
     HBITMAP dst = Bitmap::Create(3, 1, 8, table, 4);
-    src->SetValue(0, 0, 0x000000 | 90);        // blue 90: entry 2 (0,0,100)
-    src->SetValue(1, 0, (100 << 16));          // red 100: entries 1 and 3 equal, 1 wins
-    src->SetValue(2, 0, (50 << 16) | 50);      // red 50, blue 50: 0, 1, 2 tie at 5000
+    src->SetValue(0, 0, 0x000000 | 90);    // blue 90: entry 2 (0,0,100)
+    src->SetValue(1, 0, (100 << 16));      // red 100: entries 1 and 3 equal, 1 wins
+    src->SetValue(2, 0, (50 << 16) | 50);  // red 50, blue 50: 0, 1, 2 tie at 5000
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     ASSERT_TRUE(BitBlt(d.get(), 0, 0, 3, 1, s.get(), 0, 0, SRCCOPY));
     EXPECT_EQ(Raw(*dst, 0, 0), 2u);
@@ -179,7 +213,8 @@ TEST(Blt, OneBitSourceGoesThroughItsTable) {
 
 TEST(Blt, PaletteSelectedIntoColourDestinationColoursIndexedSource) {
     HBITMAP src = Bitmap::Create(4, 1, 8);  // grey ramp table
-    for (int x = 0; x < 4; ++x) src->SetValue(x, 0, DWORD(x));
+    for (int x = 0; x < 4; ++x)
+        src->SetValue(x, 0, DWORD(x));
     HBITMAP dst = Bitmap::Create(4, 1, 32);
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     PALETTEENTRY e[3] = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}};
@@ -222,14 +257,16 @@ TEST(Blt, ColourReferencesResolvePerDepth) {
 std::vector<int> Sampled(int sw, int dw, bool mirrored) {
     HBITMAP src = Bitmap::Create(sw, sw, 8);
     for (int y = 0; y < sw; ++y)
-        for (int x = 0; x < sw; ++x) src->SetValue(x, y, DWORD(x));
+        for (int x = 0; x < sw; ++x)
+            src->SetValue(x, y, DWORD(x));
     HBITMAP dst = Bitmap::Create(dw, 1, 8);
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     SetStretchBltMode(d.get(), COLORONCOLOR);
     EXPECT_TRUE(mirrored ? StretchBlt(d.get(), dw, 0, -dw, 1, s.get(), 0, 0, sw, 1, SRCCOPY)
                          : StretchBlt(d.get(), 0, 0, dw, 1, s.get(), 0, 0, sw, 1, SRCCOPY));
     std::vector<int> out;
-    for (int x = 0; x < dw; ++x) out.push_back(int(Raw(*dst, x, 0)));
+    for (int x = 0; x < dw; ++x)
+        out.push_back(int(Raw(*dst, x, 0)));
     return out;
 }
 
@@ -237,8 +274,8 @@ TEST(Stretch, ColorOnColorTakesFloorOfKTimesRatio) {
     struct Case {
         int sw, dw;
     };
-    for (const Case c : {Case{1, 3}, Case{3, 7}, Case{7, 3}, Case{8, 1}, Case{3, 9}, Case{64, 8},
-                         Case{5, 5}}) {
+    for (const Case c :
+         {Case{1, 3}, Case{3, 7}, Case{7, 3}, Case{8, 1}, Case{3, 9}, Case{64, 8}, Case{5, 5}}) {
         const std::vector<int> got = Sampled(c.sw, c.dw, false);
         const std::vector<int> mirrored = Sampled(c.sw, c.dw, true);
         for (int k = 0; k < c.dw; ++k) {
@@ -252,7 +289,8 @@ TEST(Stretch, ColorOnColorTakesFloorOfKTimesRatio) {
 
 TEST(Stretch, RowsFollowTheSameRuleAndMirror) {
     HBITMAP src = Bitmap::Create(2, 7, 8);
-    for (int y = 0; y < 7; ++y) src->SetValue(0, y, DWORD(y));
+    for (int y = 0; y < 7; ++y)
+        src->SetValue(0, y, DWORD(y));
     HBITMAP dst = Bitmap::Create(1, 3, 8);
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     SetStretchBltMode(d.get(), COLORONCOLOR);
@@ -298,7 +336,8 @@ TEST(Stretch, HalftoneAveragesTheArea) {
 TEST(Stretch, BlackOnWhiteKeepsBlackAndWhiteOnBlackKeepsWhite) {
     HBITMAP src = Bitmap::Create(8, 1, 1);
     src->SetValue(0, 0, 1);  // 1 0 1 1 1 1 1 1 ... white mostly, one black at 1
-    for (int x = 2; x < 8; ++x) src->SetValue(x, 0, 1);
+    for (int x = 2; x < 8; ++x)
+        src->SetValue(x, 0, 1);
     HBITMAP dst = Bitmap::Create(2, 1, 1);
     DCPtr s = CreateDCForBitmap(src), d = CreateDCForBitmap(dst);
     SetStretchBltMode(d.get(), BLACKONWHITE);
@@ -331,17 +370,20 @@ TEST_P(Clipping, BitBltAndStretchBltTouchOnlyWhatIsInside) {
             HBITMAP src = Bitmap::Create(7, 6, 8);
             FillRandom(*dst, 7);
             for (int y = 0; y < 6; ++y)
-                for (int x = 0; x < 7; ++x) src->SetValue(x, y, DWORD(200 - x - 7 * y));
+                for (int x = 0; x < 7; ++x)
+                    src->SetValue(x, y, DWORD(200 - x - 7 * y));
             const HBITMAP before = Copy(*dst);
             DCPtr d = CreateDCForBitmap(dst), s = CreateDCForBitmap(src);
             const QRegion clip = CreateRectRgn(2, 0, 6, 9).united(CreateRectRgn(0, 7, 11, 9));
-            if (clipped) SelectClipRgn(d.get(), &clip);
+            if (clipped)
+                SelectClipRgn(d.get(), &clip);
             SetStretchBltMode(d.get(), COLORONCOLOR);
             // The stretch form with a 2:1 vertical ratio exercises its own path.
             const int sh = stretch ? c.h * 2 : c.h;
-            ASSERT_TRUE(stretch ? StretchBlt(d.get(), c.x, c.y, c.w, c.h, s.get(), c.sx, c.sy, c.w,
-                                             sh, SRCCOPY)
-                                : BitBlt(d.get(), c.x, c.y, c.w, c.h, s.get(), c.sx, c.sy, SRCCOPY));
+            ASSERT_TRUE(
+                stretch
+                    ? StretchBlt(d.get(), c.x, c.y, c.w, c.h, s.get(), c.sx, c.sy, c.w, sh, SRCCOPY)
+                    : BitBlt(d.get(), c.x, c.y, c.w, c.h, s.get(), c.sx, c.sy, SRCCOPY));
             for (int y = 0; y < 9; ++y)
                 for (int x = 0; x < 11; ++x) {
                     const int srcX = x - c.x + c.sx;
@@ -384,7 +426,8 @@ TEST(Blt, OverlappingCopyWithinOneBitmapReadsTheOriginalPixels) {
         SetStretchBltMode(dc.get(), COLORONCOLOR);
         ASSERT_TRUE(StretchBlt(dc.get(), 20, 0, -20, 12, dc.get(), 0, 0, 20, 12, SRCCOPY));
         for (int y = 0; y < 12; ++y)
-            for (int x = 0; x < 20; ++x) ASSERT_EQ(Raw(*bm, x, y), Raw(*before, 19 - x, y));
+            for (int x = 0; x < 20; ++x)
+                ASSERT_EQ(Raw(*bm, x, y), Raw(*before, 19 - x, y));
     }
 }
 

@@ -16,12 +16,14 @@ std::set<std::pair<int, int>> Changed(const Bitmap& a, const Bitmap& b) {
     std::set<std::pair<int, int>> out;
     for (int y = 0; y < a.Height(); ++y)
         for (int x = 0; x < a.Width(); ++x)
-            if (Raw(a, x, y) != Raw(b, x, y)) out.insert({x, y});
+            if (Raw(a, x, y) != Raw(b, x, y))
+                out.insert({x, y});
     return out;
 }
 
 struct Canvas {
-    explicit Canvas(int w, int h, int bpp = 8) : bm(Bitmap::Create(w, h, bpp)), dc(CreateDCForBitmap(bm)) {}
+    explicit Canvas(int w, int h, int bpp = 8)
+        : bm(Bitmap::Create(w, h, bpp)), dc(CreateDCForBitmap(bm)) {}
     HBITMAP bm;
     DCPtr dc;
     HDC operator*() const { return dc.get(); }
@@ -46,7 +48,8 @@ TEST(Lines, EndPointIsExcludedInEveryDirection) {
         SelectObject(*cv, CreatePen(PS_SOLID, 1, RGB(255, 255, 255)));
         MoveToEx(*cv, c.x0, c.y0);
         ASSERT_TRUE(LineTo(*cv, c.x1, c.y1));
-        EXPECT_EQ(Changed(*before, *cv.bm), c.pixels) << c.x0 << "," << c.y0 << "->" << c.x1 << "," << c.y1;
+        EXPECT_EQ(Changed(*before, *cv.bm), c.pixels)
+            << c.x0 << "," << c.y0 << "->" << c.x1 << "," << c.y1;
         POINT p;
         MoveToEx(*cv, 0, 0, &p);
         EXPECT_EQ(p, (POINT{c.x1, c.y1}));
@@ -62,7 +65,9 @@ TEST(Shapes, RectangleAndFillRectCoverLeftToRightMinusOne) {
         for (int x = 0; x < 10; ++x) {
             const bool inBox = x >= 2 && x <= 6 && y >= 1 && y <= 5;
             const bool edge = x == 2 || x == 6 || y == 1 || y == 5;
-            const COLORREF expected = !inBox ? RGB(0, 0, 0) : edge ? RGB(0, 0, 255) : RGB(255, 0, 0);
+            const COLORREF expected = !inBox ? RGB(0, 0, 0)
+                                      : edge ? RGB(0, 0, 255)
+                                             : RGB(255, 0, 0);
             EXPECT_EQ(GetPixel(*cv, x, y), expected) << x << "," << y;
         }
     Canvas f(10, 8, 4);
@@ -126,9 +131,12 @@ TEST(Shapes, OneXorCallChangesEveryPixelOfTheShapeOnce) {
             SelectObject(*cv, CreatePen(PS_SOLID, s.penWidth, RGB(255, 255, 255)));
             SelectObject(*cv, CreateSolidBrush(RGB(255, 255, 255)));
             const POINT tri[] = {{5, 5}, {34, 12}, {12, 33}};
-            if (kind == 0) Rectangle(*cv, 6, 7, 31, 29);
-            if (kind == 1) Ellipse(*cv, 6, 7, 31, 29);
-            if (kind == 2) Polygon(*cv, tri, 3);
+            if (kind == 0)
+                Rectangle(*cv, 6, 7, 31, 29);
+            if (kind == 1)
+                Ellipse(*cv, 6, 7, 31, 29);
+            if (kind == 2)
+                Polygon(*cv, tri, 3);
             // Every row of the shape is one unbroken run of changed pixels.
             const auto changed = Changed(*before, *cv.bm);
             ASSERT_FALSE(changed.empty());
@@ -136,12 +144,14 @@ TEST(Shapes, OneXorCallChangesEveryPixelOfTheShapeOnce) {
                 int first = -1, last = -1, count = 0;
                 for (int x = 0; x < 40; ++x)
                     if (changed.count({x, y})) {
-                        if (first < 0) first = x;
+                        if (first < 0)
+                            first = x;
                         last = x;
                         ++count;
                     }
                 if (count) {
-                    EXPECT_EQ(count, last - first + 1) << s.name << " kind " << kind << " row " << y;
+                    EXPECT_EQ(count, last - first + 1)
+                        << s.name << " kind " << kind << " row " << y;
                 }
             }
         }
@@ -160,8 +170,10 @@ TEST(Shapes, EllipseStaysInItsBoxAndIsSymmetric) {
             if (x < 3 || x >= 26 || y < 2 || y >= 17) {
                 EXPECT_EQ(v, 0u) << x << "," << y;
             }
-            if (v && x == 3) touchesLeft = true;
-            if (v && y == 2) touchesTop = true;
+            if (v && x == 3)
+                touchesLeft = true;
+            if (v && y == 2)
+                touchesTop = true;
             // Mirror images across the box's vertical centre line.
             if (x >= 3 && x < 26) {
                 EXPECT_EQ(v, Raw(*cv.bm, 28 - x, y)) << "mirror " << x << "," << y;
@@ -193,7 +205,8 @@ TEST(Brushes, ColourPatternsAndHatches) {
     // a 32-bit bitmap: its own colours.
     HBITMAP pat = Bitmap::Create(8, 8, 4);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) pat->SetValue(x, y, (x + y) % 8 >= 4 ? 15 : 0);
+        for (int x = 0; x < 8; ++x)
+            pat->SetValue(x, y, (x + y) % 8 >= 4 ? 15 : 0);
     Canvas cv(12, 12, 32);
     FillRect(*cv, RECT{0, 0, 12, 12}, CreateSolidBrush(RGB(9, 9, 9)));
     ASSERT_EQ(FillRect(*cv, RECT{0, 0, 12, 12}, CreatePatternBrush(pat)), 1);
@@ -217,8 +230,9 @@ TEST(Brushes, ColourPatternsAndHatches) {
 TEST(Regions, FrameRgnPaintsExactlyTheDefinedPixels) {
     // An L shape with a notch: the frame is the region minus the intersection
     // of its four shifted copies.
-    const QRegion rgn = CreateRectRgn(2, 2, 14, 6).united(CreateRectRgn(2, 6, 7, 13)).subtracted(
-        CreateRectRgn(9, 3, 11, 5));
+    const QRegion rgn = CreateRectRgn(2, 2, 14, 6)
+                            .united(CreateRectRgn(2, 6, 7, 13))
+                            .subtracted(CreateRectRgn(9, 3, 11, 5));
     auto inside = [&](int x, int y) {
         const bool a = x >= 2 && x < 14 && y >= 2 && y < 6, b = x >= 2 && x < 7 && y >= 6 && y < 13;
         const bool notch = x >= 9 && x < 11 && y >= 3 && y < 5;
@@ -229,10 +243,11 @@ TEST(Regions, FrameRgnPaintsExactlyTheDefinedPixels) {
         ASSERT_TRUE(FrameRgn(*cv, rgn, CreateSolidBrush(RGB(255, 255, 255)), w, h));
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
-                const bool kept = inside(x - w, y) && inside(x + w, y) && inside(x, y - h) &&
-                                  inside(x, y + h);
+                const bool kept =
+                    inside(x - w, y) && inside(x + w, y) && inside(x, y - h) && inside(x, y + h);
                 const bool frame = inside(x, y) && !kept;
-                EXPECT_EQ(Raw(*cv.bm, x, y), frame ? 255u : 0u) << x << "," << y << " " << w << "x" << h;
+                EXPECT_EQ(Raw(*cv.bm, x, y), frame ? 255u : 0u)
+                    << x << "," << y << " " << w << "x" << h;
             }
     }
 }
@@ -269,7 +284,8 @@ TEST(Regions, TransformScalesRectangleByRectangle) {
     EXPECT_FALSE(TransformRegion(rgn, RegionTransform{1, 1, 0, 1, 1, 0, 0}, &out));
     EXPECT_EQ(out, CreateRectRgn(0, 0, 1, 1));
     // A negative ratio mirrors.
-    ASSERT_TRUE(TransformRegion(CreateRectRgn(1, 0, 3, 1), RegionTransform{1, -1, 1, 1, 1, 0, 0}, &out));
+    ASSERT_TRUE(
+        TransformRegion(CreateRectRgn(1, 0, 3, 1), RegionTransform{1, -1, 1, 1, 1, 0, 0}, &out));
     EXPECT_EQ(out, CreateRectRgn(-3, 0, -1, 1));
 }
 
@@ -307,7 +323,8 @@ TEST(Context, ClipRegionLimitsEveryDrawing) {
     EXPECT_EQ(GetPixel(*cv, 7, 7), CLR_INVALID);
     int count = 0;
     for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < 10; ++x) count += Raw(*cv.bm, x, y) != 0;
+        for (int x = 0; x < 10; ++x)
+            count += Raw(*cv.bm, x, y) != 0;
     EXPECT_EQ(count, 9);
     RECT box;
     EXPECT_EQ(GetClipBox(*cv, &box), SIMPLEREGION);
@@ -361,13 +378,15 @@ TEST(Context, DashedPenFollowsItsPatternAndOpaqueGapsUseTheBackground) {
     SetBkMode(*cv, TRANSPARENT);
     MoveToEx(*cv, 0, 0);
     LineTo(*cv, 12, 0);
-    for (int x = 0; x < 12; ++x) EXPECT_EQ(Raw(*cv.bm, x, 0), (x / 3) % 2 == 0 ? 255u : 0u) << x;
+    for (int x = 0; x < 12; ++x)
+        EXPECT_EQ(Raw(*cv.bm, x, 0), (x / 3) % 2 == 0 ? 255u : 0u) << x;
     SetBkMode(*cv, OPAQUE);
     SetBkColor(*cv, RGB(50, 50, 50));
     SelectObject(*cv, CreatePen(PS_DASH, 1, RGB(255, 255, 255)));
     MoveToEx(*cv, 0, 1);
     LineTo(*cv, 30, 1);
-    for (int x = 0; x < 30; ++x) EXPECT_EQ(Raw(*cv.bm, x, 1), x % 24 < 18 ? 255u : 50u) << x;
+    for (int x = 0; x < 30; ++x)
+        EXPECT_EQ(Raw(*cv.bm, x, 1), x % 24 < 18 ? 255u : 50u) << x;
 }
 
 TEST(Pixels, SetAndGetOnEveryDepth) {

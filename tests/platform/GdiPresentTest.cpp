@@ -23,7 +23,8 @@ TEST(Bitmaps, LayoutAndDefaultTables) {
         ASSERT_TRUE(bm);
         EXPECT_EQ(bm->Stride(), c.stride) << c.width << "x" << c.bpp;
         EXPECT_EQ(bm->ColorCount(), c.colours);
-        for (std::size_t i = 0; i < bm->SizeBytes(); ++i) ASSERT_EQ(bm->Bits()[i], 0);
+        for (std::size_t i = 0; i < bm->SizeBytes(); ++i)
+            ASSERT_EQ(bm->Bits()[i], 0);
     }
     HBITMAP mono = Bitmap::Create(9, 1, 1);
     EXPECT_EQ(mono->ColorTable()[0], MakeQuad(0, 0, 0));
@@ -151,9 +152,11 @@ TEST(Text, LandsInsideItsExtentTheSameOnEveryDepth) {
         int ink = 0;
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 120; ++x) {
-                if (GetPixel(dc.get(), x, y) == RGB(0, 0, 0)) continue;
+                if (GetPixel(dc.get(), x, y) == RGB(0, 0, 0))
+                    continue;
                 ++ink;
-                EXPECT_TRUE(x >= 7 && x < 7 + size.cx && y >= 5 && y < 5 + size.cy) << x << "," << y;
+                EXPECT_TRUE(x >= 7 && x < 7 + size.cx && y >= 5 && y < 5 + size.cy)
+                    << x << "," << y;
             }
         EXPECT_GT(ink, 40) << bpp;
         const QImage picture = bm->ToImage();
@@ -195,10 +198,10 @@ TEST(Text, OpaqueFillsTheCellAndAlignmentMovesIt) {
 
 // A control that paints its whole area blue and counts its paints.
 class CountingWindow : public platform::gdi::Window {
-public:
+  public:
     int paints = 0;
 
-protected:
+  protected:
     void Paint() override {
         ++paints;
         FillRect(Canvas(), RECT{0, 0, width(), height()}, CreateSolidBrush(RGB(0, 0, 255)));
