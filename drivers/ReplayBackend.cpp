@@ -95,13 +95,43 @@ bool ReadWhole(const std::string& path, std::string* data, std::string* error) {
     return true;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// "E: <seconds>.<microseconds> <type> <code> <value>", then at most a comment:
+// the shape evemu-record writes. libevemu reads the numbers; a line of
+// another shape never reaches it.
+bool IsEventLine(std::string_view line) {
+    std::size_t i = 2;
+    auto blanks = [&] {
+        std::size_t from = i;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        return i > from;
+    };
+    auto run = [&](bool (*accept)(char), std::size_t most) {
+        std::size_t from = i;
+        while (i < line.size() && accept(line[i]) && i - from < most) ++i;
+        return i > from && (i >= line.size() || !accept(line[i]));
+    };
+    if (!blanks() || !run(IsDigit, 12) || i >= line.size() || line[i++] != '.' ||
+        !run(IsDigit, 6) || !blanks() || !run(IsHex, 4) || !blanks() || !run(IsHex, 4) ||
+        !blanks())
+        return false;
+    if (i < line.size() && line[i] == '-') ++i;
+    if (!run(IsDigit, 10)) return false;
+    blanks();
+    return i >= line.size() || line[i] == '#';
+}
+
 // What libevemu skips or takes without a word: lines it does not know, device
-// lines among the events, axis codes beyond the table. Returns the line
-// numbers of the events and the axis codes that have a range line.
+// lines among the events, axis codes beyond the table, events of another
+// shape. Returns the line numbers of the events and the axis codes that have
+// a range line.
 bool CheckLines(const std::string& text, std::vector<int>* eventLines, std::set<unsigned>* axes,
                 std::string* error) {
     static const char* const kTags[] = {"N:", "I:", "P:", "B:", "A:", "L:", "S:", "E:"};
     bool inEvents = false;
+    bool named = false;
     int number = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -121,7 +151,16 @@ bool CheckLines(const std::string& text, std::vector<int>* eventLines, std::set<
             *error = where + "unknown line \"" + Shorten(line) + "\"";
             return false;
         }
+        if (!named && tag != "N:") {
+            *error = where + "the recording does not begin with the device name (N:)";
+            return false;
+        }
+        named = true;
         if (tag == "E:") {
+            if (!IsEventLine(line)) {
+                *error = where + "malformed event \"" + Shorten(line) + "\"";
+                return false;
+            }
             inEvents = true;
             eventLines->push_back(number);
         } else if (inEvents) {
@@ -138,6 +177,10 @@ bool CheckLines(const std::string& text, std::vector<int>* eventLines, std::set<
             }
             axes->insert(static_cast<unsigned>(code));
         }
+    }
+    if (!named) {
+        *error = "no device name (N:); not a recording in the evemu-record format";
+        return false;
     }
     return true;
 }

@@ -81,6 +81,23 @@ EventLines Stroke() {
     return e;
 }
 
+// The replay starts when the first context opens. Tests that open several
+// contexts begin their recording with an empty report and a pause, so that
+// every context is open before the reports they look at; they look at the
+// last messages only.
+constexpr std::int64_t kPause = 300000;
+EventLines PauseFirst(const std::map<unsigned, int>& abs = {}) {
+    EventLines e;
+    e.Report(0, abs);
+    return e;
+}
+std::vector<platform::WindowMessage> LastMessages(MessageWindow& window, std::size_t n) {
+    window.WaitForMessages(n);
+    tablettest::WaitUntil([] { return false; }, 100);  // the lead-in packet may precede them
+    if (window.messages.size() < n) return {};
+    return {window.messages.end() - std::ptrdiff_t(n), window.messages.end()};
+}
+
 }  // namespace
 
 TEST(WintabDriver, DescribesTheRecordedDevice) {
@@ -275,10 +292,10 @@ TEST(WintabDriver, MapsTheInputExtentToTheOutputExtent) {
         {"zero extent", 0, 0, 7, 0, 1000, 0, {{7, 0}, {7, 0}, {7, 0}}},
     };
     TempDir dir;
-    EventLines e;
-    e.Report(0, {{ABS_X, 0}, {ABS_Y, 0}}, {{BTN_TOOL_PEN, 1}});
-    e.Report(5000, {{ABS_X, 15199}, {ABS_Y, 9499}});
-    e.Report(10000, {{ABS_X, 7600}, {ABS_Y, 4750}});
+    EventLines e = PauseFirst();
+    e.Report(kPause, {{ABS_X, 0}, {ABS_Y, 0}}, {{BTN_TOOL_PEN, 1}});
+    e.Report(kPause + 5000, {{ABS_X, 15199}, {ABS_Y, 9499}});
+    e.Report(kPause + 10000, {{ABS_X, 7600}, {ABS_Y, 4750}});
     LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
     // One window per context, all open before the replay starts.
     std::vector<std::unique_ptr<MessageWindow>> windows;
@@ -297,10 +314,11 @@ TEST(WintabDriver, MapsTheInputExtentToTheOutputExtent) {
     }
     for (std::size_t k = 0; k < std::size(cases); ++k) {
         SCOPED_TRACE(cases[k].what);
-        ASSERT_TRUE(windows[k]->WaitForMessages(3));
+        std::vector<platform::WindowMessage> messages = LastMessages(*windows[k], 3);
+        ASSERT_EQ(messages.size(), 3u);
         for (int i = 0; i < 3; ++i) {
             std::int32_t xy[2] = {};
-            auto serial = static_cast<std::uint32_t>(windows[k]->messages[i].WParam);
+            auto serial = static_cast<std::uint32_t>(messages[i].WParam);
             ASSERT_EQ(driver.Packet(contexts[k], serial, xy), 1);
             EXPECT_EQ(xy[0], cases[k].expected[i][0]) << "report " << i;
             EXPECT_EQ(xy[1], cases[k].expected[i][1]) << "report " << i;
@@ -315,16 +333,19 @@ TEST(WintabDriver, ReportsToolsTiltAndRelativeValues) {
     // Tilt in degrees (no resolution).
     spec.axes.push_back({ABS_TILT_X, -64, 63, 0});
     spec.axes.push_back({ABS_TILT_Y, -64, 63, 0});
-    EventLines e;
-    e.Report(0, {{ABS_X, 100}, {ABS_TILT_X, 0}, {ABS_TILT_Y, 0}}, {{BTN_TOOL_PEN, 1}});
-    e.Report(1000, {{ABS_X, 150}, {ABS_TILT_X, 45}}, {{BTN_STYLUS, 1}});
-    e.Report(2000, {{ABS_X, 120}, {ABS_TILT_X, 0}, {ABS_TILT_Y, 45}}, {{BTN_STYLUS, 0}});
-    e.Report(3000, {}, {{BTN_TOOL_PEN, 0}, {BTN_TOOL_RUBBER, 1}});
-    e.Report(4000, {}, {{BTN_TOOL_RUBBER, 0}});
+    // The lead-in puts the pen where the first report has it, so that a
+    // relative context sees no move there, whichever packet came first for it.
+    EventLines e = PauseFirst({{ABS_X, 100}});
+    const std::int64_t t = kPause;
+    e.Report(t, {{ABS_X, 100}, {ABS_TILT_X, 0}, {ABS_TILT_Y, 0}}, {{BTN_TOOL_PEN, 1}});
+    e.Report(t + 1000, {{ABS_X, 150}, {ABS_TILT_X, 45}}, {{BTN_STYLUS, 1}});
+    e.Report(t + 2000, {{ABS_X, 120}, {ABS_TILT_X, 0}, {ABS_TILT_Y, 45}}, {{BTN_STYLUS, 0}});
+    e.Report(t + 3000, {}, {{BTN_TOOL_PEN, 0}, {BTN_TOOL_RUBBER, 1}});
+    e.Report(t + 4000, {}, {{BTN_TOOL_RUBBER, 0}});
     // Events after a SYN_DROPPED up to its report are lost with it.
-    e.Event(5000, EV_SYN, SYN_DROPPED, 0);
-    e.Report(5000, {{ABS_X, 9000}});
-    e.Report(6000, {{ABS_X, 160}}, {{BTN_TOOL_PEN, 1}});
+    e.Event(t + 5000, EV_SYN, SYN_DROPPED, 0);
+    e.Report(t + 5000, {{ABS_X, 9000}});
+    e.Report(t + 6000, {{ABS_X, 160}}, {{BTN_TOOL_PEN, 1}});
     LoadedDriver driver(WriteRecording(dir, Recording(spec, e)));
 
     MessageWindow absolute;
@@ -334,8 +355,10 @@ TEST(WintabDriver, ReportsToolsTiltAndRelativeValues) {
     lc.lcPktMode = wt::PK_X | wt::PK_BUTTONS;
     wt::HCTX rel = driver.Open(relative.handle, &lc, 1);
     ASSERT_TRUE(abs && rel);
-    ASSERT_TRUE(absolute.WaitForMessages(6));
-    ASSERT_TRUE(relative.WaitForMessages(6));
+    std::vector<platform::WindowMessage> absMessages = LastMessages(absolute, 6);
+    std::vector<platform::WindowMessage> relMessages = LastMessages(relative, 6);
+    ASSERT_EQ(absMessages.size(), 6u);
+    ASSERT_EQ(relMessages.size(), 6u);
 
     struct Expect {
         std::uint32_t cursor, status;
@@ -355,8 +378,8 @@ TEST(WintabDriver, ReportsToolsTiltAndRelativeValues) {
         SCOPED_TRACE(i);
         FullPacket a = {};
         FullPacket r = {};
-        ASSERT_EQ(driver.Packet(abs, std::uint32_t(absolute.messages[i].WParam), &a), 1);
-        ASSERT_EQ(driver.Packet(rel, std::uint32_t(relative.messages[i].WParam), &r), 1);
+        ASSERT_EQ(driver.Packet(abs, std::uint32_t(absMessages[i].WParam), &a), 1);
+        ASSERT_EQ(driver.Packet(rel, std::uint32_t(relMessages[i].WParam), &r), 1);
         EXPECT_EQ(a.pkCursor, expected[i].cursor);
         EXPECT_EQ(a.pkStatus, expected[i].status);
         EXPECT_EQ(a.pkOrientation.orAzimuth, expected[i].azimuth);
@@ -544,9 +567,14 @@ TEST(WintabDriver, RefusesMalformedRecordings) {
          "time goes backwards"},
         {"malformed event", device + replace(events, "E: 0.015000", "E: zz"),
          "malformed event"},
-        {"no device name", replace(device, "N: ", "# N: ") + events,
-         "not a device description"},
-        {"empty file", "", "not a device description"},
+        {"event with trailing text", device + events + "E: 0.020000 0000 0000 0000 junk\n",
+         "malformed event"},
+        {"event with a huge time", device + events + "E: 99999999999999.000000 0000 0000 0000\n",
+         "malformed event"},
+        {"no device name", replace(device, "N: ", "# N: ") + events, "device name (N:)"},
+        {"device name not first", replace(device, "N: ", "I: 0003 056a 0357 0110\nN: ") + events,
+         "device name (N:)"},
+        {"empty file", "", "no device name"},
         {"binary data", std::string("\x00\x01\x02 garbage\n", 13), "binary data"},
         {"plain text", "hello tablet\n", "unknown line"},
     };
