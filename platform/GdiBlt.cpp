@@ -474,11 +474,14 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
     if (!dstDc || !dstDc->Target())
         return false;
     if (!RopUsesSource(rop))
-        return w <= 0 || h <= 0 ? true : PatBlt(dstDc, x, y, w, h, rop);
+        return PatBlt(dstDc, x, y, w, h, rop);
     if (!srcDc || !srcDc->Target())
         return false;
-    if (w <= 0 || h <= 0)
+    if (w == 0 || h == 0)
         return true;
+    // Negative extents cover the pixels before the origins, unmirrored.
+    if (w < 0 || h < 0)
+        return StretchBlt(dstDc, x, y, w, h, srcDc, sx, sy, w, h, rop);
     Bitmap& dst = *dstDc->Target();
     const Bitmap* src = srcDc->Target();
     const BYTE ropIndex = RopIndex(rop);

@@ -184,6 +184,7 @@ int GetClipBox(HDC hdc, RECT* rect);
 // colour becomes the nearest table entry of an indexed destination; into a
 // 1-bit destination from any other depth, pixels of the source context's
 // background colour become 1 and all others 0.
+// Negative extents cover the pixels before the origins (in both bitmaps).
 bool BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int srcX, int srcY, DWORD rop);
 bool PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop);
 // Destination pixel k (counted from the origin in the direction of its extent)

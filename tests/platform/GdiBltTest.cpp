@@ -431,6 +431,17 @@ TEST(Blt, OverlappingCopyWithinOneBitmapReadsTheOriginalPixels) {
     }
 }
 
+TEST(Blt, NegativeExtentsCoverThePixelsBeforeTheOrigins) {
+    HBITMAP src = Bitmap::Create(9, 9, 8);
+    FillRandom(*src, 9);
+    HBITMAP a = Bitmap::Create(9, 9, 8), b = Bitmap::Create(9, 9, 8);
+    DCPtr s = CreateDCForBitmap(src), da = CreateDCForBitmap(a), db = CreateDCForBitmap(b);
+    ASSERT_TRUE(BitBlt(da.get(), 5, 4, -3, -2, s.get(), 6, 5, SRCCOPY));
+    ASSERT_TRUE(BitBlt(db.get(), 2, 2, 3, 2, s.get(), 3, 3, SRCCOPY));
+    EXPECT_TRUE(SamePixels(*a, *b));
+    EXPECT_NE(Raw(*a, 2, 2), 0u);
+}
+
 TEST(Blt, MissingContextsAndBitmapsFailWithoutHarm) {
     HBITMAP bm = Bitmap::Create(4, 4, 8);
     DCPtr dc = CreateDCForBitmap(bm), empty = CreateCompatibleDC();
