@@ -44,7 +44,7 @@ inline constexpr platform::wintab::WTPKT kTabletPacketData =
 static_assert(kTabletPacketData == 0x15E0);
 
 class TTablet {
-public:
+  public:
     TTablet();
     virtual ~TTablet();
     TTablet(const TTablet&) = delete;
@@ -78,7 +78,7 @@ public:
     TTabletOrientation FPrevOrientation;
     TTabletOrientation FOrientation;
 
-private:
+  private:
     bool OpenSteps(platform::HWND window, const std::string& keyPath);
 
     platform::HMODULE FLibrary = nullptr;

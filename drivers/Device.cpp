@@ -49,8 +49,10 @@ std::uint32_t ButtonBit(unsigned code) {
 }
 
 void SetBit(std::uint32_t* bits, std::uint32_t bit, bool on) {
-    if (on) *bits |= bit;
-    else *bits &= ~bit;
+    if (on)
+        *bits |= bit;
+    else
+        *bits &= ~bit;
 }
 
 }  // namespace
@@ -71,7 +73,8 @@ bool ReportAssembler::Feed(const input_event& event) {
         }
         return false;
     }
-    if (dropping_) return false;
+    if (dropping_)
+        return false;
     if (event.type == EV_ABS) {
         switch (event.code) {
             case ABS_X:
@@ -97,8 +100,10 @@ bool ReportAssembler::Feed(const input_event& event) {
         if (IsToolKey(event.code)) {
             std::uint32_t tool = ToolBit(event.code);
             SetBit(&state_.tools, tool, down);
-            if (down) state_.cursor = tool == kToolRubber ? 2 : tool == kToolPuck ? 0 : 1;
-        } else if (std::uint32_t bit = ButtonBit(event.code)) SetBit(&state_.buttons, bit, down);
+            if (down)
+                state_.cursor = tool == kToolRubber ? 2 : tool == kToolPuck ? 0 : 1;
+        } else if (std::uint32_t bit = ButtonBit(event.code))
+            SetBit(&state_.buttons, bit, down);
     }
     return false;
 }

@@ -59,12 +59,12 @@ struct PenState {
 // SYN_DROPPED, events are discarded up to and including the next SYN_REPORT,
 // as the evdev protocol asks.
 class ReportAssembler {
-public:
+  public:
     // True when the event completes a report; State() then holds it.
     bool Feed(const input_event& event);
     const PenState& State() const { return state_; }
 
-private:
+  private:
     PenState state_;
     bool dropping_ = false;
 };
@@ -73,7 +73,7 @@ private:
 bool IsToolKey(unsigned code);
 
 class EventSink {
-public:
+  public:
     virtual ~EventSink() = default;
     // Called on the back end's thread (and, for the state a device is in when
     // it starts, on the thread that starts it).
@@ -81,7 +81,7 @@ public:
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     virtual const std::vector<DeviceInfo>& Devices() const = 0;
     // Starts delivering the device's events to sink on a thread of its own.

@@ -24,10 +24,12 @@ namespace wintab32 {
 namespace {
 
 bool IsEventNode(const char* name, int* number) {
-    if (std::strncmp(name, "event", 5) != 0 || !name[5]) return false;
+    if (std::strncmp(name, "event", 5) != 0 || !name[5])
+        return false;
     char* end = nullptr;
     long n = std::strtol(name + 5, &end, 10);
-    if (*end || n < 0 || n > 1 << 20) return false;
+    if (*end || n < 0 || n > 1 << 20)
+        return false;
     *number = static_cast<int>(n);
     return true;
 }
@@ -35,7 +37,8 @@ bool IsEventNode(const char* name, int* number) {
 AxisRange Axis(libevdev* dev, unsigned code) {
     AxisRange axis;
     const input_absinfo* abs = libevdev_get_abs_info(dev, code);
-    if (!abs || !libevdev_has_event_code(dev, EV_ABS, code)) return axis;
+    if (!abs || !libevdev_has_event_code(dev, EV_ABS, code))
+        return axis;
     axis.present = true;
     axis.minimum = abs->minimum;
     axis.maximum = abs->maximum;
@@ -62,10 +65,12 @@ std::string ReadLine(const std::string& path) {
 bool HasBit(const std::string& words, unsigned bit) {
     std::istringstream in(words);
     std::vector<std::string> parts;
-    for (std::string w; in >> w;) parts.push_back(w);
+    for (std::string w; in >> w;)
+        parts.push_back(w);
     constexpr unsigned kBits = sizeof(long) * 8;
     std::size_t index = bit / kBits;
-    if (index >= parts.size()) return false;
+    if (index >= parts.size())
+        return false;
     unsigned long word = std::strtoul(parts[parts.size() - 1 - index].c_str(), nullptr, 16);
     return (word >> (bit % kBits)) & 1;
 }
@@ -91,24 +96,26 @@ struct Running {
 };
 
 class EvdevBackend : public Backend {
-public:
+  public:
     explicit EvdevBackend(const std::string& folder) {
         Enumerate(folder);
         running_.resize(devices_.size());
     }
     ~EvdevBackend() override {
-        for (std::size_t i = 0; i < running_.size(); ++i) Stop(i);
+        for (std::size_t i = 0; i < running_.size(); ++i)
+            Stop(i);
     }
 
     const std::vector<DeviceInfo>& Devices() const override { return devices_; }
 
     bool Start(std::size_t device, EventSink* sink) override {
-        if (device >= devices_.size() || running_[device].fd >= 0) return false;
+        if (device >= devices_.size() || running_[device].fd >= 0)
+            return false;
         Running& r = running_[device];
         r.fd = ::open(devices_[device].node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (r.fd < 0) {
-            std::fprintf(stderr, "libwintab32: cannot open %s: %s\n",
-                         devices_[device].node.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "libwintab32: cannot open %s: %s\n", devices_[device].node.c_str(),
+                         std::strerror(errno));
             return false;
         }
         r.wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -122,7 +129,8 @@ public:
     }
 
     void Stop(std::size_t device) override {
-        if (device >= running_.size()) return;
+        if (device >= running_.size())
+            return;
         Running& r = running_[device];
         if (r.thread.joinable()) {
             std::uint64_t one = 1;
@@ -132,22 +140,27 @@ public:
         Release(&r);
     }
 
-private:
+  private:
     static void Release(Running* r) {
-        if (r->dev) libevdev_free(r->dev);
-        if (r->fd >= 0) ::close(r->fd);
-        if (r->wake >= 0) ::close(r->wake);
+        if (r->dev)
+            libevdev_free(r->dev);
+        if (r->fd >= 0)
+            ::close(r->fd);
+        if (r->wake >= 0)
+            ::close(r->wake);
         r->dev = nullptr;
         r->fd = r->wake = -1;
     }
 
     void Enumerate(const std::string& folder) {
         DIR* dir = ::opendir(folder.c_str());
-        if (!dir) return;
+        if (!dir)
+            return;
         std::vector<int> numbers;
         while (dirent* entry = ::readdir(dir)) {
             int n = 0;
-            if (IsEventNode(entry->d_name, &n)) numbers.push_back(n);
+            if (IsEventNode(entry->d_name, &n))
+                numbers.push_back(n);
         }
         ::closedir(dir);
         std::sort(numbers.begin(), numbers.end());
@@ -193,7 +206,8 @@ private:
     // The state the device is in when reading begins, without completing a report.
     static void Prime(std::size_t device, libevdev* dev, EventSink* sink) {
         auto feed = [&](unsigned type, unsigned code) {
-            if (!libevdev_has_event_code(dev, type, code)) return;
+            if (!libevdev_has_event_code(dev, type, code))
+                return;
             input_event ev = {};
             ev.type = static_cast<std::uint16_t>(type);
             ev.code = static_cast<std::uint16_t>(code);
@@ -202,9 +216,9 @@ private:
         };
         for (unsigned code : {ABS_X, ABS_Y, ABS_PRESSURE, ABS_TILT_X, ABS_TILT_Y})
             feed(EV_ABS, code);
-        for (unsigned code : {BTN_TOUCH, BTN_STYLUS, BTN_STYLUS2, BTN_TOOL_PEN, BTN_TOOL_RUBBER,
-                              BTN_TOOL_BRUSH, BTN_TOOL_PENCIL, BTN_TOOL_AIRBRUSH, BTN_TOOL_MOUSE,
-                              BTN_TOOL_LENS})
+        for (unsigned code :
+             {BTN_TOUCH, BTN_STYLUS, BTN_STYLUS2, BTN_TOOL_PEN, BTN_TOOL_RUBBER, BTN_TOOL_BRUSH,
+              BTN_TOOL_PENCIL, BTN_TOOL_AIRBRUSH, BTN_TOOL_MOUSE, BTN_TOOL_LENS})
             feed(EV_KEY, code);
     }
 
@@ -214,11 +228,14 @@ private:
             pollfd fds[2] = {{r.fd, POLLIN, 0}, {r.wake, POLLIN, 0}};
             int n = ::poll(fds, 2, -1);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return;
             }
-            if (fds[1].revents) return;
-            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return;  // unplugged
+            if (fds[1].revents)
+                return;
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+                return;  // unplugged
             for (;;) {
                 input_event ev;
                 int rc = libevdev_next_event(r.dev, LIBEVDEV_READ_FLAG_NORMAL, &ev);

@@ -44,7 +44,8 @@ void Put(PacketBytes* out, std::size_t offset, const T& value) {
 // top of the tablet, altitude above its surface (900 upright).
 void Orientation(const DeviceInfo& device, const PenState& state, wt::ORIENTATION* out) {
     *out = {};
-    if (!device.tiltX.present || !device.tiltY.present) return;
+    if (!device.tiltX.present || !device.tiltY.present)
+        return;
     auto radians = [](const AxisRange& axis, std::int32_t value) {
         // Tilt resolution is in units per radian; without one, units are degrees.
         return axis.resolution > 0 ? double(value) / axis.resolution : double(value) * M_PI / 180;
@@ -57,7 +58,8 @@ void Orientation(const DeviceInfo& device, const PenState& state, wt::ORIENTATIO
     double lean = std::hypot(dx, dy);
     double altitude = std::atan2(1.0, lean) * 1800 / M_PI;
     double azimuth = lean > 0 ? std::atan2(dx, -dy) * 1800 / M_PI : 0;
-    if (azimuth < 0) azimuth += 3600;
+    if (azimuth < 0)
+        azimuth += 3600;
     out->orAzimuth = static_cast<std::int32_t>(std::lround(azimuth)) % 3600;
     out->orAltitude = static_cast<std::int32_t>(std::lround(altitude));
 }
@@ -69,7 +71,8 @@ PacketLayout ComputeLayout(wt::WTPKT fields) {
     std::size_t offset = 0;
     std::size_t maxAlign = 1;
     for (int bit = 0; bit < 14; ++bit) {
-        if (!(fields & (1u << bit))) continue;
+        if (!(fields & (1u << bit)))
+            continue;
         const FieldShape& shape = kShapes[bit];
         offset = (offset + shape.align - 1) / shape.align * shape.align;
         layout.offsets[bit] = offset;
@@ -85,12 +88,18 @@ void WritePacket(const PacketLayout& layout, wt::WTPKT fields, wt::WTPKT mode,
     out->fill(0);
     auto rel = [&](wt::WTPKT bit) { return (mode & bit) != 0; };
     auto at = [&](wt::WTPKT bit) { return layout.offsets[__builtin_ctz(bit)]; };
-    if (fields & wt::PK_CONTEXT) Put(out, at(wt::PK_CONTEXT), v.context);
-    if (fields & wt::PK_STATUS) Put(out, at(wt::PK_STATUS), v.status);
-    if (fields & wt::PK_TIME) Put(out, at(wt::PK_TIME), v.time);
-    if (fields & wt::PK_CHANGED) Put(out, at(wt::PK_CHANGED), v.changed);
-    if (fields & wt::PK_SERIAL_NUMBER) Put(out, at(wt::PK_SERIAL_NUMBER), v.serial);
-    if (fields & wt::PK_CURSOR) Put(out, at(wt::PK_CURSOR), v.cursor);
+    if (fields & wt::PK_CONTEXT)
+        Put(out, at(wt::PK_CONTEXT), v.context);
+    if (fields & wt::PK_STATUS)
+        Put(out, at(wt::PK_STATUS), v.status);
+    if (fields & wt::PK_TIME)
+        Put(out, at(wt::PK_TIME), v.time);
+    if (fields & wt::PK_CHANGED)
+        Put(out, at(wt::PK_CHANGED), v.changed);
+    if (fields & wt::PK_SERIAL_NUMBER)
+        Put(out, at(wt::PK_SERIAL_NUMBER), v.serial);
+    if (fields & wt::PK_CURSOR)
+        Put(out, at(wt::PK_CURSOR), v.cursor);
     if (fields & wt::PK_BUTTONS) {
         std::uint32_t buttons = v.buttons;
         if (rel(wt::PK_BUTTONS)) {
@@ -110,9 +119,12 @@ void WritePacket(const PacketLayout& layout, wt::WTPKT fields, wt::WTPKT mode,
         std::int32_t value = rel(bit) ? Clamp32(std::int64_t(now) - before) : now;
         Put(out, at(bit), value);
     };
-    if (fields & wt::PK_X) coord(wt::PK_X, v.x, previous.x);
-    if (fields & wt::PK_Y) coord(wt::PK_Y, v.y, previous.y);
-    if (fields & wt::PK_Z) coord(wt::PK_Z, v.z, previous.z);
+    if (fields & wt::PK_X)
+        coord(wt::PK_X, v.x, previous.x);
+    if (fields & wt::PK_Y)
+        coord(wt::PK_Y, v.y, previous.y);
+    if (fields & wt::PK_Z)
+        coord(wt::PK_Z, v.z, previous.z);
     auto press = [&](wt::WTPKT bit, std::uint32_t now, std::uint32_t before) {
         std::uint32_t value = rel(bit) ? now - before : now;  // two's complement difference
         Put(out, at(bit), value);
@@ -121,17 +133,21 @@ void WritePacket(const PacketLayout& layout, wt::WTPKT fields, wt::WTPKT mode,
         press(wt::PK_NORMAL_PRESSURE, v.normalPressure, previous.normalPressure);
     if (fields & wt::PK_TANGENT_PRESSURE)
         press(wt::PK_TANGENT_PRESSURE, v.tangentPressure, previous.tangentPressure);
-    if (fields & wt::PK_ORIENTATION) Put(out, at(wt::PK_ORIENTATION), v.orientation);
-    if (fields & wt::PK_ROTATION) Put(out, at(wt::PK_ROTATION), v.rotation);
+    if (fields & wt::PK_ORIENTATION)
+        Put(out, at(wt::PK_ORIENTATION), v.orientation);
+    if (fields & wt::PK_ROTATION)
+        Put(out, at(wt::PK_ROTATION), v.rotation);
 }
 
-std::int32_t MapAxis(std::int64_t in, std::int32_t inOrg, std::int32_t inExt,
-                     std::int32_t outOrg, std::int32_t outExt) {
-    if (inExt == 0 || outExt == 0) return outOrg;
+std::int32_t MapAxis(std::int64_t in, std::int32_t inOrg, std::int32_t inExt, std::int32_t outOrg,
+                     std::int32_t outExt) {
+    if (inExt == 0 || outExt == 0)
+        return outOrg;
     std::int64_t inSpan = std::abs(std::int64_t(inExt));
     std::int64_t outSpan = std::abs(std::int64_t(outExt));
     std::int64_t t = std::clamp<std::int64_t>(in - inOrg, 0, inSpan - 1);
-    if ((inExt < 0) != (outExt < 0)) t = inSpan - 1 - t;
+    if ((inExt < 0) != (outExt < 0))
+        t = inSpan - 1 - t;
     // t < 2^32 and outSpan <= 2^31: the product fits in 64 bits.
     return Clamp32(std::int64_t(outOrg) + t * outSpan / inSpan);
 }
@@ -149,8 +165,10 @@ PacketValues ReportValues(const DeviceInfo& device, const PenState& state,
                           const wt::LOGCONTEXTW& c) {
     PacketValues v;
     v.time = state.timeMs;
-    if (state.tools == 0) v.status |= wt::TPS_PROXIMITY;
-    if (state.tools & kToolRubber) v.status |= wt::TPS_INVERT;
+    if (state.tools == 0)
+        v.status |= wt::TPS_PROXIMITY;
+    if (state.tools & kToolRubber)
+        v.status |= wt::TPS_INVERT;
     v.cursor = state.cursor;
     v.buttons = state.buttons;
     v.x = MapAxis(InputX(device, state.x), c.lcInOrgX, c.lcInExtX, c.lcOutOrgX, c.lcOutExtX);
@@ -164,25 +182,36 @@ PacketValues ReportValues(const DeviceInfo& device, const PenState& state,
 
 wt::WTPKT ChangedFields(const PacketValues& a, const PacketValues& b) {
     wt::WTPKT changed = 0;
-    if (a.status != b.status) changed |= wt::PK_STATUS;
-    if (a.time != b.time) changed |= wt::PK_TIME;
-    if (a.cursor != b.cursor) changed |= wt::PK_CURSOR;
-    if (a.buttons != b.buttons) changed |= wt::PK_BUTTONS;
-    if (a.x != b.x) changed |= wt::PK_X;
-    if (a.y != b.y) changed |= wt::PK_Y;
-    if (a.z != b.z) changed |= wt::PK_Z;
-    if (a.normalPressure != b.normalPressure) changed |= wt::PK_NORMAL_PRESSURE;
-    if (a.tangentPressure != b.tangentPressure) changed |= wt::PK_TANGENT_PRESSURE;
+    if (a.status != b.status)
+        changed |= wt::PK_STATUS;
+    if (a.time != b.time)
+        changed |= wt::PK_TIME;
+    if (a.cursor != b.cursor)
+        changed |= wt::PK_CURSOR;
+    if (a.buttons != b.buttons)
+        changed |= wt::PK_BUTTONS;
+    if (a.x != b.x)
+        changed |= wt::PK_X;
+    if (a.y != b.y)
+        changed |= wt::PK_Y;
+    if (a.z != b.z)
+        changed |= wt::PK_Z;
+    if (a.normalPressure != b.normalPressure)
+        changed |= wt::PK_NORMAL_PRESSURE;
+    if (a.tangentPressure != b.tangentPressure)
+        changed |= wt::PK_TANGENT_PRESSURE;
     if (std::memcmp(&a.orientation, &b.orientation, sizeof a.orientation) != 0)
         changed |= wt::PK_ORIENTATION;
-    if (std::memcmp(&a.rotation, &b.rotation, sizeof a.rotation) != 0) changed |= wt::PK_ROTATION;
+    if (std::memcmp(&a.rotation, &b.rotation, sizeof a.rotation) != 0)
+        changed |= wt::PK_ROTATION;
     return changed;
 }
 
 wt::LOGCONTEXTW DefaultContext(const DeviceInfo& device, std::uint32_t index, bool system) {
     wt::LOGCONTEXTW lc{};
     const char* name = system ? "Default System Context" : "Default Digitizing Context";
-    for (int i = 0; name[i] && i < wt::LCNAMELEN - 1; ++i) lc.lcName[i] = wt::WCHAR(name[i]);
+    for (int i = 0; name[i] && i < wt::LCNAMELEN - 1; ++i)
+        lc.lcName[i] = wt::WCHAR(name[i]);
     lc.lcOptions = system ? wt::CXO_SYSTEM : 0;
     lc.lcMsgBase = wt::WT_DEFBASE;
     lc.lcDevice = index;

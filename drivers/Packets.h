@@ -57,8 +57,8 @@ void WritePacket(const PacketLayout& layout, wt::WTPKT fields, wt::WTPKT mode,
 // Maps a coordinate from an input extent to an output extent. Values outside
 // the input extent are held at its edges; extents of opposite signs turn the
 // axis over; a zero extent maps everything to the output origin.
-std::int32_t MapAxis(std::int64_t in, std::int32_t inOrg, std::int32_t inExt,
-                     std::int32_t outOrg, std::int32_t outExt);
+std::int32_t MapAxis(std::int64_t in, std::int32_t inOrg, std::int32_t inExt, std::int32_t outOrg,
+                     std::int32_t outExt);
 
 // The device coordinates of a report in the driver's input space: origin at
 // the tablet's lower left corner, y growing upwards.

@@ -29,12 +29,14 @@ constexpr std::size_t kMaxRecordingSize = 64u << 20;
 
 struct FileCloser {
     void operator()(FILE* f) const {
-        if (f) std::fclose(f);
+        if (f)
+            std::fclose(f);
     }
 };
 struct EvemuDeleter {
     void operator()(evemu_device* d) const {
-        if (d) evemu_delete(d);
+        if (d)
+            evemu_delete(d);
     }
 };
 
@@ -42,15 +44,18 @@ std::string Shorten(std::string_view text) {
     constexpr std::size_t kShown = 40;
     std::string out(text.substr(0, kShown));
     for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
     }
-    if (text.size() > kShown) out += "...";
+    if (text.size() > kShown)
+        out += "...";
     return out;
 }
 
 std::string CodeName(unsigned type, unsigned code) {
     const char* name = libevdev_event_code_get_name(type, code);
-    if (name) return name;
+    if (name)
+        return name;
     char buf[32];
     std::snprintf(buf, sizeof buf, "0x%x/0x%x", type, code);
     return buf;
@@ -77,13 +82,15 @@ bool ReadWhole(const std::string& path, std::string* data, std::string* error) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
             *error = std::strerror(errno);
             ::close(fd);
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (data->size() + std::size_t(n) > kMaxRecordingSize) {
             *error = "larger than " + std::to_string(kMaxRecordingSize >> 20) + " MiB";
             ::close(fd);
@@ -95,8 +102,12 @@ bool ReadWhole(const std::string& path, std::string* data, std::string* error) {
     return true;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsHex(char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // "E: <seconds>.<microseconds> <type> <code> <value>", then at most a comment:
 // the shape evemu-record writes. libevemu reads the numbers; a line of
@@ -105,20 +116,23 @@ bool IsEventLine(std::string_view line) {
     std::size_t i = 2;
     auto blanks = [&] {
         std::size_t from = i;
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
         return i > from;
     };
     auto run = [&](bool (*accept)(char), std::size_t most) {
         std::size_t from = i;
-        while (i < line.size() && accept(line[i]) && i - from < most) ++i;
+        while (i < line.size() && accept(line[i]) && i - from < most)
+            ++i;
         return i > from && (i >= line.size() || !accept(line[i]));
     };
     if (!blanks() || !run(IsDigit, 12) || i >= line.size() || line[i++] != '.' ||
-        !run(IsDigit, 6) || !blanks() || !run(IsHex, 4) || !blanks() || !run(IsHex, 4) ||
-        !blanks())
+        !run(IsDigit, 6) || !blanks() || !run(IsHex, 4) || !blanks() || !run(IsHex, 4) || !blanks())
         return false;
-    if (i < line.size() && line[i] == '-') ++i;
-    if (!run(IsDigit, 10)) return false;
+    if (i < line.size() && line[i] == '-')
+        ++i;
+    if (!run(IsDigit, 10))
+        return false;
     blanks();
     return i >= line.size() || line[i] == '#';
 }
@@ -136,17 +150,21 @@ bool CheckLines(const std::string& text, std::vector<int>* eventLines, std::set<
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         std::string_view line(text.data() + pos, end - pos);
         pos = end + 1;
         ++number;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string_view::npos || line[first] == '#') continue;
+        if (first == std::string_view::npos || line[first] == '#')
+            continue;
         std::string where = "line " + std::to_string(number) + ": ";
         std::string_view tag = line.substr(0, 2);
         bool known = false;
-        for (const char* k : kTags) known = known || tag == k;
+        for (const char* k : kTags)
+            known = known || tag == k;
         if (!known) {
             *error = where + "unknown line \"" + Shorten(line) + "\"";
             return false;
@@ -186,7 +204,8 @@ bool CheckLines(const std::string& text, std::vector<int>* eventLines, std::set<
 }
 
 bool TakeAxis(evemu_device* dev, const std::set<unsigned>& axes, unsigned code, AxisRange* out) {
-    if (!evemu_has_event(dev, EV_ABS, int(code)) || !axes.count(code)) return false;
+    if (!evemu_has_event(dev, EV_ABS, int(code)) || !axes.count(code))
+        return false;
     out->present = true;
     out->minimum = evemu_get_abs_minimum(dev, int(code));
     out->maximum = evemu_get_abs_maximum(dev, int(code));
@@ -203,13 +222,17 @@ std::string CheckEvent(evemu_device* dev, const DeviceInfo& info, const input_ev
                     ev.input_event_usec < before->input_event_usec)))
         return "time goes backwards";
     int max = libevdev_event_type_get_max(ev.type);
-    if (max < 0) return "unknown event type " + std::to_string(ev.type);
-    if (ev.code > max) return "event code " + std::to_string(ev.code) + " out of range";
-    if (ev.type == EV_SYN) return {};
+    if (max < 0)
+        return "unknown event type " + std::to_string(ev.type);
+    if (ev.code > max)
+        return "event code " + std::to_string(ev.code) + " out of range";
+    if (ev.type == EV_SYN)
+        return {};
     if (!evemu_has_event(dev, ev.type, ev.code))
         return "an event the device does not have (" + CodeName(ev.type, ev.code) + ")";
     auto range = [&](const AxisRange& axis) -> std::string {
-        if (!axis.present || (ev.value >= axis.minimum && ev.value <= axis.maximum)) return {};
+        if (!axis.present || (ev.value >= axis.minimum && ev.value <= axis.maximum))
+            return {};
         return CodeName(ev.type, ev.code) + " value " + std::to_string(ev.value) +
                " out of its range " + std::to_string(axis.minimum) + ".." +
                std::to_string(axis.maximum);
@@ -238,14 +261,16 @@ std::string CheckEvent(evemu_device* dev, const DeviceInfo& info, const input_ev
 bool LoadRecording(const std::string& path, DeviceInfo* device, std::vector<input_event>* events,
                    std::string* error) {
     std::string text;
-    if (!ReadWhole(path, &text, error)) return false;
+    if (!ReadWhole(path, &text, error))
+        return false;
     if (text.find('\0') != std::string::npos) {
         *error = "binary data; not a recording in the evemu-record text format";
         return false;
     }
     std::vector<int> eventLines;
     std::set<unsigned> axes;
-    if (!CheckLines(text, &eventLines, &axes, error)) return false;
+    if (!CheckLines(text, &eventLines, &axes, error))
+        return false;
 
     std::unique_ptr<FILE, FileCloser> file(::fmemopen(text.data(), text.size(), "r"));
     std::unique_ptr<evemu_device, EvemuDeleter> dev(evemu_new(nullptr));
@@ -295,13 +320,17 @@ bool LoadRecording(const std::string& path, DeviceInfo* device, std::vector<inpu
     for (std::size_t i = 0;; ++i) {
         input_event ev = {};
         int r = evemu_read_event(file.get(), &ev);
-        if (r == 0 && i == eventLines.size()) break;
+        if (r == 0 && i == eventLines.size())
+            break;
         if (r <= 0 || i >= eventLines.size()) {
-            int line = i < eventLines.size() ? eventLines[i] : eventLines.empty() ? 0 : eventLines.back();
+            int line = i < eventLines.size() ? eventLines[i]
+                       : eventLines.empty()  ? 0
+                                             : eventLines.back();
             *error = "line " + std::to_string(line) + ": malformed event";
             return false;
         }
-        std::string problem = CheckEvent(dev.get(), info, ev, events->empty() ? nullptr : &events->back());
+        std::string problem =
+            CheckEvent(dev.get(), info, ev, events->empty() ? nullptr : &events->back());
         if (!problem.empty()) {
             *error = "line " + std::to_string(eventLines[i]) + ": " + problem;
             return false;
@@ -319,7 +348,7 @@ std::int64_t Micros(const input_event& ev) {
 }
 
 class ReplayBackend : public Backend {
-public:
+  public:
     explicit ReplayBackend(const std::string& recording) {
         DeviceInfo device;
         std::string error;
@@ -336,7 +365,8 @@ public:
     const std::vector<DeviceInfo>& Devices() const override { return devices_; }
 
     bool Start(std::size_t device, EventSink* sink) override {
-        if (device >= devices_.size() || thread_.joinable()) return false;
+        if (device >= devices_.size() || thread_.joinable())
+            return false;
         stop_ = false;
         thread_ = std::thread([this, sink] { Play(sink); });
         return true;
@@ -348,19 +378,22 @@ public:
             stop_ = true;
         }
         wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
 
-private:
+  private:
     void Play(EventSink* sink) {
-        if (events_.empty()) return;
+        if (events_.empty())
+            return;
         auto start = std::chrono::steady_clock::now();
         std::int64_t first = Micros(events_.front());
         for (const input_event& ev : events_) {
             auto due = start + std::chrono::microseconds(Micros(ev) - first);
             {
                 std::unique_lock lock(mutex_);
-                if (wake_.wait_until(lock, due, [this] { return stop_; })) return;
+                if (wake_.wait_until(lock, due, [this] { return stop_; }))
+                    return;
             }
             sink->OnEvent(0, ev);
         }

@@ -47,12 +47,14 @@ std::u16string Utf8ToUtf16(const std::string& text) {
         } else if (c >= 0xE0 && c < 0xF0 && cont(i + 1) && cont(i + 2)) {
             cp = (c & 0x0Fu) << 12 | (text[i + 1] & 0x3F) << 6 | (text[i + 2] & 0x3F);
             len = 3;
-            if (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000)) cp = 0xFFFD;
+            if (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))
+                cp = 0xFFFD;
         } else if (c >= 0xF0 && c < 0xF5 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
             cp = (c & 0x07u) << 18 | (text[i + 1] & 0x3F) << 12 | (text[i + 2] & 0x3F) << 6 |
                  (text[i + 3] & 0x3F);
             len = 4;
-            if (cp < 0x10000 || cp > 0x10FFFF) cp = 0xFFFD;
+            if (cp < 0x10000 || cp > 0x10FFFF)
+                cp = 0xFFFD;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;
@@ -112,12 +114,14 @@ std::vector<std::uint8_t> Text(const std::u16string& text) {
 }
 
 class Driver : public EventSink {
-public:
+  public:
     ~Driver() override {
         std::lock_guard control(control_);
-        if (!backend_) return;
+        if (!backend_)
+            return;
         for (std::size_t d = 0; d < openCount_.size(); ++d) {
-            if (openCount_[d] > 0) backend_->Stop(d);
+            if (openCount_[d] > 0)
+                backend_->Stop(d);
         }
         backend_.reset();
     }
@@ -127,24 +131,31 @@ public:
         {
             std::lock_guard control(control_);
             TakeOnBackend();
-            if (Devices().empty()) return 0;  // no tablet: no Wintab service
-            if (category == 0) return LargestItem();
-            if (!Item(category, index, &item)) return 0;
+            if (Devices().empty())
+                return 0;  // no tablet: no Wintab service
+            if (category == 0)
+                return LargestItem();
+            if (!Item(category, index, &item))
+                return 0;
         }
-        if (out) std::memcpy(out, item.data(), item.size());
+        if (out)
+            std::memcpy(out, item.data(), item.size());
         return static_cast<std::uint32_t>(item.size());
     }
 
     wt::HCTX Open(platform::HWND window, const wt::LOGCONTEXTW* lc, wt::BOOL enable) {
-        if (!lc || !window || window->magic != platform::kWindowPortMagic) return nullptr;
+        if (!lc || !window || window->magic != platform::kWindowPortMagic)
+            return nullptr;
         std::lock_guard control(control_);
         TakeOnBackend();
-        if (lc->lcDevice >= Devices().size()) return nullptr;
+        if (lc->lcDevice >= Devices().size())
+            return nullptr;
         std::uint32_t device = lc->lcDevice;
         std::uint32_t id = 0;
         {
             std::lock_guard state(state_);
-            if (contexts_.size() >= kMaxContexts || nextId_ == 0) return nullptr;
+            if (contexts_.size() >= kMaxContexts || nextId_ == 0)
+                return nullptr;
             id = nextId_++;
             Context& c = contexts_[id];
             c.id = id;
@@ -155,7 +166,8 @@ public:
             c.window = window;
             c.enabled = enable != 0;
             c.layout = ComputeLayout(c.lc.lcPktData);
-            if (openCount_[device] == 0) assemblers_[device] = ReportAssembler();
+            if (openCount_[device] == 0)
+                assemblers_[device] = ReportAssembler();
         }
         if (openCount_[device]++ == 0 && !backend_->Start(device, this)) {
             --openCount_[device];
@@ -169,11 +181,14 @@ public:
     wt::BOOL Packet(wt::HCTX handle, std::uint32_t serial, void* out) {
         std::lock_guard state(state_);
         auto it = contexts_.find(IdOf(handle));
-        if (it == contexts_.end()) return 0;
+        if (it == contexts_.end())
+            return 0;
         std::deque<QueuedPacket>& queue = it->second.queue;
         for (std::size_t i = 0; i < queue.size(); ++i) {
-            if (queue[i].serial != serial) continue;
-            if (out) std::memcpy(out, queue[i].bytes.data(), it->second.layout.size);
+            if (queue[i].serial != serial)
+                continue;
+            if (out)
+                std::memcpy(out, queue[i].bytes.data(), it->second.layout.size);
             queue.erase(queue.begin(), queue.begin() + std::ptrdiff_t(i) + 1);
             return 1;
         }
@@ -186,11 +201,13 @@ public:
         {
             std::lock_guard state(state_);
             auto it = contexts_.find(IdOf(handle));
-            if (it == contexts_.end()) return 0;
+            if (it == contexts_.end())
+                return 0;
             device = it->second.lc.lcDevice;
             contexts_.erase(it);
         }
-        if (--openCount_[device] == 0) backend_->Stop(device);
+        if (--openCount_[device] == 0)
+            backend_->Stop(device);
         return 1;
     }
 
@@ -198,11 +215,14 @@ public:
         std::vector<PendingPost> posts;
         {
             std::lock_guard state(state_);
-            if (device >= assemblers_.size() || !assemblers_[device].Feed(event)) return;
+            if (device >= assemblers_.size() || !assemblers_[device].Feed(event))
+                return;
             const PenState& pen = assemblers_[device].State();
             for (auto& [id, c] : contexts_) {
-                if (c.lc.lcDevice != device || !c.enabled) continue;
-                if (!QueuePacket(Devices()[device], pen, &c)) continue;
+                if (c.lc.lcDevice != device || !c.enabled)
+                    continue;
+                if (!QueuePacket(Devices()[device], pen, &c))
+                    continue;
                 if (c.lc.lcOptions & wt::CXO_MESSAGES) {
                     posts.push_back({c.window, c.lc.lcMsgBase + wt::WT_PACKET_OFFSET,
                                      c.queue.back().serial, HandleOf(id)});
@@ -215,11 +235,12 @@ public:
         }
     }
 
-private:
+  private:
     const std::vector<DeviceInfo>& Devices() const { return backend_->Devices(); }
 
     void TakeOnBackend() {
-        if (backend_) return;
+        if (backend_)
+            return;
         const char* replay = std::getenv("VELSERIN_WINTAB_REPLAY");
         if (replay && *replay) {
             backend_ = MakeReplayBackend(replay);
@@ -250,11 +271,13 @@ private:
         bool moved = (changed & kMotion & c->lc.lcMoveMask) != 0;
         bool status = (changed & wt::PK_STATUS) != 0;
         bool anything = (changed & (kMotion | wt::PK_BUTTONS)) != 0;
-        if (anything && !moved && !buttonEvent && !status) return false;
+        if (anything && !moved && !buttonEvent && !status)
+            return false;
 
         v.context = HandleOf(c->id);
         v.serial = c->nextSerial++;
-        if (c->nextSerial == 0) c->nextSerial = 1;
+        if (c->nextSerial == 0)
+            c->nextSerial = 1;
         v.changed = (changed | wt::PK_SERIAL_NUMBER) & c->lc.lcPktData;
         if (c->queue.size() >= kQueueSize) {
             // The oldest packet goes; the one after it, now the oldest, tells
@@ -283,11 +306,13 @@ private:
         std::vector<std::uint8_t> item;
         for (std::uint32_t d = 0; d < Devices().size(); ++d) {
             for (std::uint32_t i = 1; i <= wt::DVC_PNPID; ++i) {
-                if (Item(wt::WTI_DEVICES + d, i, &item)) largest = std::max(largest, item.size());
+                if (Item(wt::WTI_DEVICES + d, i, &item))
+                    largest = std::max(largest, item.size());
             }
         }
         for (std::uint32_t i = 1; i <= wt::IFC_CTXOPTIONS; ++i) {
-            if (Item(wt::WTI_INTERFACE, i, &item)) largest = std::max(largest, item.size());
+            if (Item(wt::WTI_INTERFACE, i, &item))
+                largest = std::max(largest, item.size());
         }
         return static_cast<std::uint32_t>(largest);
     }
@@ -334,7 +359,8 @@ private:
                 return true;
             }
             std::size_t offset = offsetof(wt::LOGCONTEXTW, lcOptions) + (index - 2) * 4;
-            if (offset + 4 > sizeof lc) return false;
+            if (offset + 4 > sizeof lc)
+                return false;
             out->assign(all.begin() + std::ptrdiff_t(offset),
                         all.begin() + std::ptrdiff_t(offset + 4));
             return true;

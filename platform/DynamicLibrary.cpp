@@ -16,7 +16,8 @@ namespace {
 thread_local std::string lastError;
 
 bool EndsWithNoCase(std::string_view text, std::string_view tail) {
-    if (text.size() < tail.size()) return false;
+    if (text.size() < tail.size())
+        return false;
     text = text.substr(text.size() - tail.size());
     for (std::size_t i = 0; i < tail.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(text[i])) !=
@@ -28,7 +29,8 @@ bool EndsWithNoCase(std::string_view text, std::string_view tail) {
 
 std::string Lower(std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -38,7 +40,8 @@ bool IsWintab(std::string_view name) {
 
 // The file $VELSERIN_WINTAB names in place of the Wintab library, or null.
 const char* WintabOverride(std::string_view name) {
-    if (!IsWintab(name)) return nullptr;
+    if (!IsWintab(name))
+        return nullptr;
     const char* over = std::getenv("VELSERIN_WINTAB");
     return over && *over ? over : nullptr;
 }
@@ -57,9 +60,12 @@ void Report(const std::string& file, const std::string& why) {
 }  // namespace
 
 std::vector<std::string> LibraryCandidates(std::string_view name) {
-    if (name.empty()) return {};
-    if (name.find('/') != std::string_view::npos) return {std::string(name)};
-    if (const char* over = WintabOverride(name)) return {over};
+    if (name.empty())
+        return {};
+    if (name.find('/') != std::string_view::npos)
+        return {std::string(name)};
+    if (const char* over = WintabOverride(name))
+        return {over};
     std::string file;
     if (EndsWithNoCase(name, ".dll")) {
         file = "lib" + Lower(name.substr(0, name.size() - 4)) + ".so";
@@ -68,7 +74,8 @@ std::vector<std::string> LibraryCandidates(std::string_view name) {
     }
     std::vector<std::string> out;
     std::string folder = ProgramFolder();
-    if (!folder.empty()) out.push_back(folder + "/" + file);
+    if (!folder.empty())
+        out.push_back(folder + "/" + file);
     out.push_back(file);  // the system's library paths
     return out;
 }
@@ -81,7 +88,8 @@ HMODULE LoadLibrary(std::string_view name) {
         bool isPath = file.find('/') != std::string::npos;
         if (isPath && !FileExists(file)) {
             lastError = file + ": no such file";
-            if (explicitFile) Report(file, "no such file");
+            if (explicitFile)
+                Report(file, "no such file");
             continue;
         }
         ::dlerror();
@@ -93,18 +101,24 @@ HMODULE LoadLibrary(std::string_view name) {
         lastError = why ? why : "unknown error";
         // A file that is there but does not load (wrong architecture, a
         // missing dependency) is worth a line; an absent one is normal.
-        if (isPath) Report(file, lastError);
+        if (isPath)
+            Report(file, lastError);
     }
     return nullptr;
 }
 
 void* GetProcAddress(HMODULE module, const char* name) {
-    if (!module || !name) return nullptr;
+    if (!module || !name)
+        return nullptr;
     return ::dlsym(module, name);
 }
 
-bool FreeLibrary(HMODULE module) { return module && ::dlclose(module) == 0; }
+bool FreeLibrary(HMODULE module) {
+    return module && ::dlclose(module) == 0;
+}
 
-const std::string& LastLibraryError() { return lastError; }
+const std::string& LastLibraryError() {
+    return lastError;
+}
 
 }  // namespace platform

@@ -36,7 +36,8 @@ struct WindowPort {
 // Posts a message to a window; false for a null or foreign handle and for a
 // window that no longer exists. Safe from any thread.
 inline bool PostMessage(HWND window, std::uint32_t message, WPARAM wParam, LPARAM lParam) {
-    if (!window || window->magic != kWindowPortMagic || !window->post) return false;
+    if (!window || window->magic != kWindowPortMagic || !window->post)
+        return false;
     return window->post(window, message, wParam, lParam) != 0;
 }
 

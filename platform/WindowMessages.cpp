@@ -36,7 +36,8 @@ extern "C" std::int32_t PostToPort(WindowPort* window, std::uint32_t message, WP
     PortTable& table = Table();
     std::lock_guard lock(table.mutex);
     auto it = table.byHandle.find(window);
-    if (it == table.byHandle.end() || !it->second->target) return 0;
+    if (it == table.byHandle.end() || !it->second->target)
+        return 0;
     // Posting under the lock: the window cannot be destroyed meanwhile, since
     // its destruction takes the lock first (see WindowHandle).
     QCoreApplication::postEvent(it->second->target,
@@ -45,13 +46,13 @@ extern "C" std::int32_t PostToPort(WindowPort* window, std::uint32_t message, WP
 }
 
 class HandlerFilter : public QObject {
-public:
+  public:
     HandlerFilter(QObject* window, WindowMessageHandler handler)
         : QObject(window), handler_(std::move(handler)) {
         window->installEventFilter(this);
     }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == WindowMessageEvent::EventType() && handler_) {
             handler_(static_cast<WindowMessageEvent*>(event)->Message());
@@ -60,7 +61,7 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 
-private:
+  private:
     WindowMessageHandler handler_;
 };
 
@@ -75,11 +76,13 @@ QEvent::Type WindowMessageEvent::EventType() {
 }
 
 HWND WindowHandle(QObject* window) {
-    if (!window) return nullptr;
+    if (!window)
+        return nullptr;
     PortTable& table = Table();
     std::lock_guard lock(table.mutex);
     auto it = table.byWindow.find(window);
-    if (it != table.byWindow.end()) return it->second;
+    if (it != table.byWindow.end())
+        return it->second;
 
     auto port = std::make_unique<Port>();
     port->magic = kWindowPortMagic;
@@ -109,7 +112,8 @@ QObject* WindowFromHandle(HWND handle) {
 }
 
 QObject* InstallMessageHandler(QObject* window, WindowMessageHandler handler) {
-    if (!window) return nullptr;
+    if (!window)
+        return nullptr;
     return new HandlerFilter(window, std::move(handler));
 }
 

@@ -26,14 +26,14 @@ struct WindowMessage {
 };
 
 class WindowMessageEvent : public QEvent {
-public:
+  public:
     explicit WindowMessageEvent(const WindowMessage& message);
     // The event type, registered with Qt once.
     static QEvent::Type EventType();
     WindowMessage& Message() { return message_; }
     const WindowMessage& Message() const { return message_; }
 
-private:
+  private:
     WindowMessage message_;
 };
 

@@ -49,15 +49,15 @@ struct Reading {
 
 // A dialog stand-in that routes its WT_PACKET messages to the reader.
 class TabletWindow {
-public:
+  public:
     explicit TabletWindow(TTablet& tablet) : tablet_(tablet) {
         platform::InstallMessageHandler(&widget, [this](platform::WindowMessage& m) {
             messages.push_back(m);
-            if (m.Msg != tablet_.PacketMessage()) return;
+            if (m.Msg != tablet_.PacketMessage())
+                return;
             std::uint32_t mask = tablet_.ReadPacket(m);
             readings.push_back({m.LParam, std::uint32_t(m.WParam), mask, tablet_.FX, tablet_.FY,
-                                tablet_.FPressure,
-                                QThread::currentThread() == widget.thread()});
+                                tablet_.FPressure, QThread::currentThread() == widget.thread()});
         });
     }
     platform::HWND Handle() { return platform::WindowHandle(&widget); }
@@ -69,11 +69,13 @@ public:
     std::vector<platform::WindowMessage> messages;
     std::vector<Reading> readings;
 
-private:
+  private:
     TTablet& tablet_;
 };
 
-QSize Screen() { return QGuiApplication::primaryScreen()->size(); }
+QSize Screen() {
+    return QGuiApplication::primaryScreen()->size();
+}
 
 }  // namespace
 
@@ -238,7 +240,8 @@ TEST(Tablet, StoredMaximumPressureUnderTheKeyPath) {
         ScopedEnv registry("VELSERIN_REGISTRY_DIR", dir.Path());
         std::string hive = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" +
                            std::string(kKey) + "\\Common]\n";
-        if (c.value) hive += std::string(c.value) + "\n";
+        if (c.value)
+            hive += std::string(c.value) + "\n";
         WriteFile(dir.File("user.reg"), hive);
 
         TTablet tablet;
@@ -254,7 +257,8 @@ TEST(Tablet, StoredMaximumPressureUnderTheKeyPath) {
 TEST(Tablet, OpeningAgainReplacesTheContext) {
     TempDir dir;
     EventLines e;
-    for (int i = 0; i < 40; ++i) e.Report(i * 3000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
+    for (int i = 0; i < 40; ++i)
+        e.Report(i * 3000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
     ReplayEnvironment env(WriteRecording(dir, TabletSpec(), e));
     TTablet tablet;
     TabletWindow window(tablet);
@@ -266,7 +270,8 @@ TEST(Tablet, OpeningAgainReplacesTheContext) {
     ASSERT_TRUE(tablettest::WaitUntil([&] {
         pressures.clear();
         for (const Reading& r : window.readings)
-            if (r.context != first.LParam) pressures.push_back(r.pressure);
+            if (r.context != first.LParam)
+                pressures.push_back(r.pressure);
         return pressures.size() >= 3;
     }));
     // The replay starts again for the new context.

@@ -18,13 +18,16 @@
 
 namespace tablettest {
 
-inline const char* DriverPath() { return VELSERIN_BINARY_DIR "/bin/libwintab32.so"; }
+inline const char* DriverPath() {
+    return VELSERIN_BINARY_DIR "/bin/libwintab32.so";
+}
 
 // Spins the event loop until done() or the time is up.
 inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 5000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
+        if (std::chrono::steady_clock::now() > end)
+            return false;
         QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -32,7 +35,7 @@ inline bool WaitUntil(const std::function<bool()>& done, int milliseconds = 5000
 }
 
 class LoadedDriver {
-public:
+  public:
     // recording: the $VELSERIN_WINTAB_REPLAY the driver sees when it starts.
     explicit LoadedDriver(const std::string& recording)
         : library_("VELSERIN_WINTAB", std::string(DriverPath())),
@@ -62,14 +65,14 @@ public:
     platform::wintab::WTPacketProc* Packet = nullptr;
     platform::wintab::WTCloseProc* Close = nullptr;
 
-private:
+  private:
     testsupport::ScopedEnv library_;
     testsupport::ScopedEnv replay_;
 };
 
 // Keeps every message posted to it and whether it arrived on its own thread.
 class MessageWindow {
-public:
+  public:
     MessageWindow() {
         handle = platform::WindowHandle(&object);
         platform::InstallMessageHandler(&object, [this](platform::WindowMessage& m) {

@@ -55,7 +55,8 @@ std::u16string DeviceName(LoadedDriver& driver) {
     std::uint32_t size = driver.Info(wt::WTI_DEVICES, wt::DVC_NAME, nullptr);
     std::u16string name(size / 2, u'\0');
     EXPECT_EQ(driver.Info(wt::WTI_DEVICES, wt::DVC_NAME, name.data()), size);
-    if (!name.empty() && name.back() == u'\0') name.pop_back();
+    if (!name.empty() && name.back() == u'\0')
+        name.pop_back();
     return name;
 }
 
@@ -94,7 +95,8 @@ EventLines PauseFirst(const std::map<unsigned, int>& abs = {}) {
 std::vector<platform::WindowMessage> LastMessages(MessageWindow& window, std::size_t n) {
     window.WaitForMessages(n);
     tablettest::WaitUntil([] { return false; }, 100);  // the lead-in packet may precede them
-    if (window.messages.size() < n) return {};
+    if (window.messages.size() < n)
+        return {};
     return {window.messages.end() - std::ptrdiff_t(n), window.messages.end()};
 }
 
@@ -253,7 +255,8 @@ TEST(WintabDriver, PacketHandsOutOneAndDropsOlderOnes) {
 TEST(WintabDriver, KeepsABoundedQueue) {
     TempDir dir;
     EventLines e;
-    for (int i = 0; i < 100; ++i) e.Report(i * 100, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
+    for (int i = 0; i < 100; ++i)
+        e.Report(i * 100, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
     LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
@@ -396,10 +399,10 @@ TEST(WintabDriver, MoveMaskLeavesOutMotionItDoesNotWatch) {
     TempDir dir;
     EventLines e;
     e.Report(0, {{ABS_PRESSURE, 10}}, {{BTN_TOOL_PEN, 1}});
-    e.Report(1000, {{ABS_X, 500}});         // only x moved: left out
-    e.Report(2000, {{ABS_PRESSURE, 20}});   // pressure: kept
-    e.Sync(3000);                           // nothing changed: still a sample
-    e.Report(4000, {}, {{BTN_TOUCH, 1}});   // a button press: kept
+    e.Report(1000, {{ABS_X, 500}});        // only x moved: left out
+    e.Report(2000, {{ABS_PRESSURE, 20}});  // pressure: kept
+    e.Sync(3000);                          // nothing changed: still a sample
+    e.Report(4000, {}, {{BTN_TOUCH, 1}});  // a button press: kept
     LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
@@ -445,7 +448,8 @@ TEST(WintabDriver, RefusesBadOpens) {
 TEST(WintabDriver, WindowGoneAndLibraryFreedWithContextsOpen) {
     TempDir dir;
     EventLines e;
-    for (int i = 0; i < 50; ++i) e.Report(i * 2000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
+    for (int i = 0; i < 50; ++i)
+        e.Report(i * 2000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
     std::string path = WriteRecording(dir, Recording(TabletSpec(), e));
     {
         LoadedDriver driver(path);
@@ -516,7 +520,8 @@ TEST(WintabDriver, RefusesMalformedRecordings) {
     auto replace = [](std::string text, const std::string& from, const std::string& to) {
         std::size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
-        if (at != std::string::npos) text.replace(at, from.size(), to);
+        if (at != std::string::npos)
+            text.replace(at, from.size(), to);
         return text;
     };
     TabletSpec good;
@@ -537,8 +542,7 @@ TEST(WintabDriver, RefusesMalformedRecordings) {
         const char* says;
     };
     const Case cases[] = {
-        {"unknown device line", replace(device, "I: ", "X: 1 2 3\nI: ") + events,
-         "unknown line"},
+        {"unknown device line", replace(device, "I: ", "X: 1 2 3\nI: ") + events, "unknown line"},
         {"unknown line among events",
          device + replace(events, "E: 0.010000", "Q: 0.010000 0003 0000 0001\nE: 0.010000"),
          "unknown line"},
@@ -565,8 +569,7 @@ TEST(WintabDriver, RefusesMalformedRecordings) {
          "BTN_TOUCH value 7 out of range"},
         {"time going backwards", device + replace(events, "E: 0.015000", "E: 0.001000"),
          "time goes backwards"},
-        {"malformed event", device + replace(events, "E: 0.015000", "E: zz"),
-         "malformed event"},
+        {"malformed event", device + replace(events, "E: 0.015000", "E: zz"), "malformed event"},
         {"event with trailing text", device + events + "E: 0.020000 0000 0000 0000 junk\n",
          "malformed event"},
         {"event with a huge time", device + events + "E: 99999999999999.000000 0000 0000 0000\n",

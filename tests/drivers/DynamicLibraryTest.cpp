@@ -33,7 +33,8 @@ TEST(DynamicLibrary, MapsWindowsNamesToSharedObjects) {
         {"/opt/x/libfoo.so", {"/opt/x/libfoo.so"}},
         {"", {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(LibraryCandidates(c.name), c.files) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(LibraryCandidates(c.name), c.files) << c.name;
 }
 
 TEST(DynamicLibrary, WintabOverrideNamesTheFile) {
@@ -54,8 +55,9 @@ TEST(DynamicLibrary, LoadsTheDriverAndFindsItsEntryPoints) {
         EXPECT_NE(platform::GetProcAddress(module, name), nullptr) << name;
     // Only the interface is exported.
     EXPECT_EQ(platform::GetProcAddress(module, "WTNoSuchEntry"), nullptr);
-    EXPECT_EQ(platform::GetProcAddress(module, "_ZN8wintab3214ReportAssembler4FeedERK11input_event"),
-              nullptr);
+    EXPECT_EQ(
+        platform::GetProcAddress(module, "_ZN8wintab3214ReportAssembler4FeedERK11input_event"),
+        nullptr);
     EXPECT_TRUE(platform::FreeLibrary(module));
 }
 

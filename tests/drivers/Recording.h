@@ -32,7 +32,8 @@ struct TabletSpec {
 // One "B:" bitmap: 8 bytes a line, as many lines as the type's codes need.
 inline std::string BitmapLines(unsigned type, const std::set<unsigned>& codes, unsigned maxCode) {
     std::vector<std::uint8_t> bytes((maxCode + 1 + 63) / 64 * 8, 0);
-    for (unsigned c : codes) bytes[c / 8] |= std::uint8_t(1u << (c % 8));
+    for (unsigned c : codes)
+        bytes[c / 8] |= std::uint8_t(1u << (c % 8));
     std::string out;
     char buf[8];
     for (std::size_t i = 0; i < bytes.size(); i += 8) {
@@ -49,11 +50,15 @@ inline std::string BitmapLines(unsigned type, const std::set<unsigned>& codes, u
 
 inline std::string DeviceLines(const TabletSpec& spec) {
     std::set<unsigned> abs;
-    for (const AbsAxis& a : spec.axes) abs.insert(a.code);
+    for (const AbsAxis& a : spec.axes)
+        abs.insert(a.code);
     std::set<unsigned> types = {EV_SYN};
-    if (!spec.keys.empty()) types.insert(EV_KEY);
-    if (!abs.empty()) types.insert(EV_ABS);
-    if (!spec.misc.empty()) types.insert(EV_MSC);
+    if (!spec.keys.empty())
+        types.insert(EV_KEY);
+    if (!abs.empty())
+        types.insert(EV_ABS);
+    if (!spec.misc.empty())
+        types.insert(EV_MSC);
 
     std::string out = "# EVEMU 1.3\n";
     out += "# Input device name: \"" + spec.name + "\"\n";
@@ -78,7 +83,7 @@ inline std::string DeviceLines(const TabletSpec& spec) {
 
 // Events with times in microseconds from the start of the recording.
 class EventLines {
-public:
+  public:
     EventLines& Event(std::int64_t micros, unsigned type, unsigned code, int value) {
         char buf[96];
         std::snprintf(buf, sizeof buf, "E: %lld.%06lld %04x %04x %04d\n",
@@ -92,13 +97,15 @@ public:
     // events, in code order) and its SYN_REPORT.
     EventLines& Report(std::int64_t micros, const std::map<unsigned, int>& abs,
                        const std::map<unsigned, int>& keys = {}) {
-        for (auto [code, value] : keys) Event(micros, EV_KEY, code, value);
-        for (auto [code, value] : abs) Event(micros, EV_ABS, code, value);
+        for (auto [code, value] : keys)
+            Event(micros, EV_KEY, code, value);
+        for (auto [code, value] : abs)
+            Event(micros, EV_ABS, code, value);
         return Sync(micros);
     }
     const std::string& Text() const { return text_; }
 
-private:
+  private:
     std::string text_;
 };
 

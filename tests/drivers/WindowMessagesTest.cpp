@@ -90,7 +90,8 @@ TEST(WindowMessages, WindowDestroyedWhileAnotherThreadPosts) {
     std::atomic<HWND> target = nullptr;
     std::thread poster([&] {
         while (!stop) {
-            if (HWND h = target.load()) PostMessage(h, 7, 0, 0);
+            if (HWND h = target.load())
+                PostMessage(h, 7, 0, 0);
         }
     });
     for (int i = 0; i < 200; ++i) {
