@@ -282,3 +282,17 @@ TEST(Tablet, OpeningAgainReplacesTheContext) {
     first.WParam += 1;
     EXPECT_EQ(tablet.ReadPacket(first), 0u);
 }
+
+TEST(Tablet, ContextRefusedStillOpensWithoutAContext) {
+    TempDir dir;
+    EventLines e;
+    e.Report(0, {}, {{BTN_TOOL_PEN, 1}});
+    ReplayEnvironment env(WriteRecording(dir, TabletSpec(), e));
+    TTablet tablet;
+    // No window to post to: the driver refuses the context, the steps got through.
+    EXPECT_TRUE(tablet.Open(nullptr));
+    EXPECT_FALSE(tablet.IsOpen());
+    EXPECT_EQ(tablet.PacketMessage(), 0u);
+    EXPECT_EQ(tablet.FMaxPressure, 2047);
+    EXPECT_EQ(tablet.ReadPacket({wt::WT_PACKET, 1, 0, 0}), 0u);
+}

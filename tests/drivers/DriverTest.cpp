@@ -155,6 +155,76 @@ TEST(WintabDriver, DescribesTheRecordedDevice) {
     EXPECT_EQ(untouched, 0xDEADBEEF);
 }
 
+// A recording as evemu-record writes it: comment lines, every capability
+// bitmap, events with a comment after them. Lines may end in CR LF.
+TEST(WintabDriver, AcceptsWhatEvemuRecordWrites) {
+    const std::string recording =
+        "# EVEMU 1.3\n"
+        "# Kernel: 6.1.0\n"
+        "# Input device name: \"Ostrevin Test Tablet Pen\"\n"
+        "# Input device ID: bus 0x03 vendor 0x56a product 0x357 version 0x110\n"
+        "# Size in mm: 151x94\n"
+        "# Supported events:\n"
+        "# Properties:\n"
+        "N: Ostrevin Test Tablet Pen\n"
+        "I: 0003 056a 0357 0110\n"
+        "P: 00 00 00 00 00 00 00 00\n"
+        "B: 00 0b 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 03 1c 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 01 00 00 00 00 00 00 00 00\n"
+        "B: 02 00 00 00 00 00 00 00 00\n"
+        "B: 03 03 00 00 01 00 00 00 00\n"
+        "B: 04 01 00 00 00 00 00 00 00\n"
+        "B: 05 00 00 00 00 00 00 00 00\n"
+        "B: 11 00 00 00 00 00 00 00 00\n"
+        "B: 12 00 00 00 00 00 00 00 00\n"
+        "B: 14 00 00 00 00 00 00 00 00\n"
+        "B: 15 00 00 00 00 00 00 00 00\n"
+        "B: 15 00 00 00 00 00 00 00 00\n"
+        "A: 00 0 15199 0 0 100\n"
+        "A: 01 0 9499 0 0 100\n"
+        "A: 18 0 2047 0 0 0\n"
+        "E: 0.000000 0001 0140 0001\t# EV_KEY / BTN_TOOL_PEN         1\n"
+        "E: 0.000000 0003 0000 0100\t# EV_ABS / ABS_X                100\n"
+        "E: 0.000000 0003 0001 0200\t# EV_ABS / ABS_Y                200\n"
+        "E: 0.000000 0003 0018 0000\t# EV_ABS / ABS_PRESSURE         0\n"
+        "E: 0.000000 0000 0000 0000\t# ------------ SYN_REPORT (0) ---------- +0ms\n"
+        "E: 0.007000 0001 014a 0001\t# EV_KEY / BTN_TOUCH            1\n"
+        "E: 0.007000 0003 0018 0500\t# EV_ABS / ABS_PRESSURE         500\n"
+        "E: 0.007000 0000 0000 0000\t# ------------ SYN_REPORT (0) ---------- +7ms\n";
+    std::string crlf;
+    for (char c : recording)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const std::string& text : {recording, crlf}) {
+        TempDir dir;
+        testing::internal::CaptureStderr();
+        LoadedDriver driver(WriteRecording(dir, text));
+        EXPECT_EQ(DeviceName(driver), u"Ostrevin Test Tablet Pen");
+        MessageWindow window;
+        wt::LOGCONTEXTW lc = MessagesContext(driver);
+        wt::HCTX ctx = driver.Open(window.handle, &lc, 1);
+        ASSERT_NE(ctx, nullptr);
+        ASSERT_TRUE(window.WaitForMessages(2));
+        FullPacket p = {};
+        ASSERT_EQ(driver.Packet(ctx, std::uint32_t(window.messages[1].WParam), &p), 1);
+        EXPECT_EQ(p.pkNormalPressure, 500u);
+        EXPECT_EQ(p.pkButtons, 1u);
+        EXPECT_EQ(p.pkTime, 7u);
+        driver.Close(ctx);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+}
+
 TEST(WintabDriver, PostsOnePacketPerReportInOrder) {
     TempDir dir;
     LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), Stroke())));
