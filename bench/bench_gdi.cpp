@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPainter>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -91,7 +92,10 @@ void BM_BitBltRop8(benchmark::State& state) {
     Measure(
         state, [&] { benchmark::DoNotOptimize(BitBlt(d.get(), 0, 0, n, n, s.get(), 0, 0, rop)); },
         [&] { CopyRows(*scratch, *src, std::size_t(n)); });
-    state.SetLabel(state.range(1) ? "pattern brush" : "solid brush");
+    char label[48];
+    std::snprintf(label, sizeof label, "rop 0x%08X, %s brush", unsigned(rop),
+                  state.range(1) ? "pattern" : "solid");
+    state.SetLabel(label);
 }
 BENCHMARK(BM_BitBltRop8)
     ->Args({SRCPAINT, 0})

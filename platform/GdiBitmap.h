@@ -81,7 +81,8 @@ class Bitmap {
 
     // A QImage on this bitmap's own pixels (no copy) for every depth Qt has;
     // 4-bit bitmaps come back as an 8-bit copy. The image must not outlive
-    // the bitmap.
+    // the bitmap. 32-bit bitmaps are Format_RGB32, whose unused fourth byte
+    // Qt may read as alpha when drawing.
     QImage ImageView();
     // A detached copy in 32-bit (0xffRRGGBB) form.
     QImage ToImage() const;

@@ -55,6 +55,18 @@ void Window::paintEvent(QPaintEvent* event) {
         paintPending_ = false;
         Paint();
     }
+    // Qt reads a 32-bit pixel's unused byte as alpha; the drawing layer
+    // leaves it 0 (or whatever a raster operation made of it), so make the
+    // area about to be shown opaque first.
+    const QRect bounds(0, 0, bitmap_->Width(), bitmap_->Height());
+    for (const QRect& r : event->region()) {
+        const QRect c = r.intersected(bounds);
+        for (int y = c.top(); y <= c.bottom(); ++y) {
+            BYTE* p = bitmap_->Row(y) + std::size_t(c.left()) * 4 + 3;
+            for (int x = 0; x < c.width(); ++x, p += 4)
+                *p = 0xFF;
+        }
+    }
     QPainter painter(this);
     const QImage image = bitmap_->ImageView();
     for (const QRect& r : event->region())
