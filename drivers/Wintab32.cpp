@@ -358,7 +358,7 @@ class Driver : public EventSink {
                 *out = Text(std::u16string(lc.lcName));
                 return true;
             }
-            std::size_t offset = offsetof(wt::LOGCONTEXTW, lcOptions) + (index - 2) * 4;
+            std::size_t offset = offsetof(wt::LOGCONTEXTW, lcOptions) + std::size_t(index - 2) * 4;
             if (offset + 4 > sizeof lc)
                 return false;
             out->assign(all.begin() + std::ptrdiff_t(offset),

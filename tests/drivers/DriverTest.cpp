@@ -152,6 +152,8 @@ TEST(WintabDriver, DescribesTheRecordedDevice) {
     EXPECT_EQ(driver.Info(wt::WTI_DEVICES + 1, wt::DVC_NAME, &untouched), 0u);
     EXPECT_EQ(driver.Info(wt::WTI_DEVICES, 999, &untouched), 0u);
     EXPECT_EQ(driver.Info(77, 0, &untouched), 0u);
+    EXPECT_EQ(driver.Info(wt::WTI_DEFCONTEXT, 35, &untouched), 0u);  // past the last field
+    EXPECT_EQ(driver.Info(wt::WTI_DEFCONTEXT, 0x40000002, &untouched), 0u);
     EXPECT_EQ(untouched, 0xDEADBEEF);
 }
 
