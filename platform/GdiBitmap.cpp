@@ -121,7 +121,7 @@ DWORD Bitmap::GetValue(int x, int y) const {
         case 8:
             return r[x];
         case 16:
-            return DWORD(r[2 * x]) | (DWORD(r[2 * x + 1]) << 8);
+            return DWORD(r[2 * x]) | (DWORD(r[2 * x + 1] & 0x7F) << 8);
         case 24:
             return DWORD(r[3 * x]) | (DWORD(r[3 * x + 1]) << 8) | (DWORD(r[3 * x + 2]) << 16);
         default:
