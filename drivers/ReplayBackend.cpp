@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "drivers/Device.h"
@@ -23,8 +26,8 @@ namespace wintab32 {
 
 namespace {
 
-// Larger recordings are refused rather than read into memory: at a few
-// hundred reports a second this is well over an hour of pen use.
+// Larger recordings are refused rather than read into memory: at 200 reports
+// a second this is still about half an hour of pen use without a pause.
 constexpr std::size_t kMaxRecordingSize = 64u << 20;
 
 struct FileCloser {
