@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "platform/GdiInternal.h"
+#include "platform/GdiRegion.h"
 
 namespace platform::gdi {
 
@@ -249,14 +250,6 @@ QRect BitmapRect(const DC& dc) {
     return bm ? QRect(0, 0, bm->Width(), bm->Height()) : QRect();
 }
 
-QRect ToQRect(int l, int t, int r, int b) {
-    if (r < l)
-        std::swap(l, r);
-    if (b < t)
-        std::swap(t, b);
-    return QRect(l, t, r - l, b - t);
-}
-
 }  // namespace
 
 int SelectClipRgn(HDC hdc, const QRegion* region) {
@@ -300,12 +293,12 @@ int ExtSelectClipRgn(HDC hdc, const QRegion* region, int mode) {
 }
 
 int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom) {
-    const QRegion r(ToQRect(left, top, right, bottom));
+    const QRegion r = CreateRectRgn(left, top, right, bottom);
     return ExtSelectClipRgn(hdc, &r, RGN_AND);
 }
 
 int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom) {
-    const QRegion r(ToQRect(left, top, right, bottom));
+    const QRegion r = CreateRectRgn(left, top, right, bottom);
     return ExtSelectClipRgn(hdc, &r, RGN_DIFF);
 }
 
@@ -348,7 +341,9 @@ RealizedBrush RealizeSolid(DWORD value) {
     return b;
 }
 
-RealizedBrush RealizeBrush(const DC& dc, const Bitmap& dst, const Brush* brush) {
+namespace {
+
+RealizedBrush RealizeBrushAt(const DC& dc, const Bitmap& dst, const Brush* brush) {
     RealizedBrush b;
     if (!brush || brush->style == BS_NULL)
         return b;
@@ -430,6 +425,16 @@ RealizedBrush RealizeBrush(const DC& dc, const Bitmap& dst, const Brush* brush) 
             b.values[std::size_t(y) * std::size_t(b.width) + std::size_t(x)] = out;
         }
     }
+    return b;
+}
+
+}  // namespace
+
+RealizedBrush RealizeBrush(const DC& dc, const Bitmap& dst, const Brush* brush) {
+    RealizedBrush b = RealizeBrushAt(dc, dst, brush);
+    // The origin taken modulo the tile, so that any origin is safe to subtract.
+    b.originX = int((std::int64_t(b.originX) % b.width + b.width) % b.width);
+    b.originY = int((std::int64_t(b.originY) % b.height + b.height) % b.height);
     return b;
 }
 

@@ -45,11 +45,17 @@ bool DashOn(const std::vector<int>& pattern, std::int64_t step) {
     return true;
 }
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    std::int64_t q = a / b;
+std::int64_t FloorDiv128(__int128 a, __int128 b) {
+    __int128 q = a / b;
     if ((a % b != 0) && ((a < 0) != (b < 0)))
         --q;
-    return q;
+    return std::int64_t(q);
+}
+
+// Far-away coordinates are brought to this range; nothing there shows.
+constexpr std::int64_t kFar = std::int64_t(1) << 30;
+int Near(std::int64_t v) {
+    return int(std::clamp(v, -kFar, kFar));
 }
 
 // Area worth rasterising: the bitmap grown by a margin, so that huge or far
@@ -95,7 +101,9 @@ void ForLinePixels(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64
     const std::int64_t minorDelta = xMajor ? dy : dx;
     for (std::int64_t i = i0; i <= i1; ++i) {
         const std::int64_t major = start + sMajor * i;
-        const std::int64_t minor = (xMajor ? y0 : x0) + FloorDiv(2 * i * minorDelta + n, 2 * n);
+        // Products of two 32-bit spans need more than 64 bits.
+        const __int128 num = __int128(2) * i * minorDelta + n;
+        const std::int64_t minor = (xMajor ? y0 : x0) + FloorDiv128(num, 2 * __int128(n));
         const std::int64_t x = xMajor ? major : minor, y = xMajor ? minor : major;
         if (b.Contains(x, y))
             f(x, y, i);
@@ -359,7 +367,8 @@ bool Rectangle(HDC hdc, int left, int top, int right, int bottom) {
     // A pen of several pixels stays inside the rectangle with PS_INSIDEFRAME.
     const bool insideFrame = w > 1 && hdc->state.pen->style == PS_INSIDEFRAME;
     const int lead = insideFrame ? (w - 1) / 2 : 0, trail = insideFrame ? w / 2 : 0;
-    const int l = left + lead, t = top + lead, r = right - 1 - trail, b = bottom - 1 - trail;
+    const int l = Near(std::int64_t(left) + lead), t = Near(std::int64_t(top) + lead);
+    const int r = Near(std::int64_t(right) - 1 - trail), b = Near(std::int64_t(bottom) - 1 - trail);
     PenSpans pen;
     if (r <= l || b <= t) {
         AddPathSpans(*hdc, *hdc->state.pen, {{l, t}, {std::max(l, r), std::max(t, b)}}, false, 0,
@@ -498,12 +507,25 @@ bool Polygon(HDC hdc, const POINT* points, int count) {
     return true;
 }
 
+namespace {
+
+// A rectangle with its edges brought within a small margin of the bitmap:
+// the same pixels show, and no edge arithmetic can overflow.
+QRect NearRect(const Bitmap& bm, const RECT& r) {
+    auto cl = [](int v, int hi) { return std::clamp(v, -2, hi + 2); };
+    const int l = cl(r.left, bm.Width()), t = cl(r.top, bm.Height());
+    const int rr = cl(r.right, bm.Width()), b = cl(r.bottom, bm.Height());
+    return QRect(l, t, rr - l, b - t);
+}
+
+}  // namespace
+
 int FillRect(HDC hdc, const RECT& rect, const HBRUSH& brush) {
     if (!hdc || !hdc->Target() || !brush)
         return 0;
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return 1;
-    const QRect area(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    const QRect area = NearRect(*hdc->Target(), rect);
     const RealizedBrush b = RealizeBrush(*hdc, *hdc->Target(), brush.get());
     if (b.hollow)
         return 1;
@@ -519,9 +541,9 @@ int FrameRect(HDC hdc, const RECT& rect, const HBRUSH& brush) {
         return 0;
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return 1;
-    const QRegion outer(QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top));
-    const QRegion inner(
-        QRect(rect.left + 1, rect.top + 1, rect.right - rect.left - 2, rect.bottom - rect.top - 2));
+    const QRect near = NearRect(*hdc->Target(), rect);
+    const QRegion outer(near);
+    const QRegion inner(near.adjusted(1, 1, -1, -1));
     return FillRgn(hdc, outer.subtracted(inner), brush) ? 1 : 0;
 }
 
@@ -530,8 +552,8 @@ bool InvertRect(HDC hdc, const RECT& rect) {
         return false;
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return true;
-    return PatBlt(hdc, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
-                  DSTINVERT);
+    const QRect near = NearRect(*hdc->Target(), rect);
+    return PatBlt(hdc, near.left(), near.top(), near.width(), near.height(), DSTINVERT);
 }
 
 namespace {
@@ -574,8 +596,10 @@ bool InvertRgn(HDC hdc, const QRegion& region) {
 bool FrameRgn(HDC hdc, const QRegion& region, const HBRUSH& brush, int width, int height) {
     if (!hdc || !hdc->Target() || !brush)
         return false;
-    width = std::abs(width);
-    height = std::abs(height);
+    // Widths beyond any bitmap frame the whole region anyway.
+    constexpr int kLimit = 1 << 24;
+    width = width < 0 ? (width < -kLimit ? kLimit : -width) : std::min(width, kLimit);
+    height = height < 0 ? (height < -kLimit ? kLimit : -height) : std::min(height, kLimit);
     const QRegion kept = region.translated(-width, 0)
                              .intersected(region.translated(width, 0))
                              .intersected(region.translated(0, -height))

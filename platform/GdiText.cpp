@@ -76,6 +76,9 @@ bool TextOut(HDC hdc, int x, int y, const QString& text) {
         top -= ascent;
     else if (align & TA_BOTTOM)
         top -= height;
+    if (left < -(std::int64_t(1) << 30) || top < -(std::int64_t(1) << 30) ||
+        left > (std::int64_t(1) << 30) || top > (std::int64_t(1) << 30))
+        return true;  // nowhere near the bitmap
     const QRect cell(int(left), int(top), width, height);
     const QRect visible = cell.intersected(QRect(0, 0, bm.Width(), bm.Height()));
     if (visible.isEmpty())
