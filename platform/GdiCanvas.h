@@ -9,7 +9,8 @@ namespace platform::gdi {
 class CanvasTarget {
   public:
     virtual ~CanvasTarget() = default;
-    // A context on the control's bitmap; valid until the control is resized.
+    // A context on the control's bitmap, for the control's whole life (a
+    // resize selects the new bitmap into it).
     virtual HDC Canvas() = 0;
     // Shows pixels changed on the canvas outside a paint (rubber bands,
     // markers): they reach the screen with the next screen update.
