@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -64,7 +65,7 @@ struct Process {
 class EntryWindowTest : public ::testing::Test {
 protected:
     TempDir dir;
-    std::vector<Process*> started;
+    std::deque<Process> started;  // killed at the end of each test
 
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
@@ -73,11 +74,11 @@ protected:
         ::mkdir(dir.File("runtime").c_str(), 0700);
     }
     void TearDown() override {
-        for (Process* p : started) p->Kill();
+        for (Process& p : started) p.Kill();
     }
 
-    Process Start(const std::string& name) {
-        Process p;
+    Process& Start(const std::string& name) {
+        Process& p = started.emplace_back();
         p.stderrPath = dir.File(name + ".stderr");
         p.pid = ::fork();
         if (p.pid == 0) {
@@ -97,7 +98,7 @@ protected:
 
     // Window ids whose name is exactly `title`, waiting up to a few seconds.
     std::vector<std::string> Windows(const std::string& title, bool wait = true) {
-        for (int i = 0; i < (wait ? 100 : 1); ++i) {
+        for (int i = 0; i < (wait ? 300 : 1); ++i) {
             std::string ids = Shell("xdotool search --onlyvisible --name '^" + Escape(title) +
                                   "$' 2>/dev/null");
             if (!ids.empty()) {
@@ -146,16 +147,14 @@ protected:
 }  // namespace
 
 TEST_F(EntryWindowTest, SecondCopyIsRefusedWithABoxAndTouchesNothing) {
-    Process first = Start("first");
-    started.push_back(&first);
+    Process& first = Start("first");
     auto main = Windows("Configuration");
     ASSERT_EQ(main.size(), 1u) << first.Stderr();
     // The caption is exactly the dialog's own: nothing appended.
     EXPECT_EQ(Shell("xdotool getwindowname " + main[0]), "Configuration");
 
     auto before = Snapshot();
-    Process second = Start("second");
-    started.push_back(&second);
+    Process& second = Start("second");
     auto box = Windows(kBoxTitle);
     ASSERT_EQ(box.size(), 1u);
     EXPECT_NE(second.Stderr().find("Application Already Running."), std::string::npos);
@@ -168,8 +167,7 @@ TEST_F(EntryWindowTest, SecondCopyIsRefusedWithABoxAndTouchesNothing) {
 
     // A copy killed outright leaves nothing that blocks the next start.
     first.Kill();
-    Process third = Start("third");
-    started.push_back(&third);
+    Process& third = Start("third");
     EXPECT_EQ(Windows("Configuration").size(), 1u) << third.Stderr();
     EXPECT_EQ(third.Stderr().find("Already Running"), std::string::npos);
 }
@@ -195,8 +193,7 @@ TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
     ASSERT_EQ(::read(fds[0], &ok, 1), 1);
     ASSERT_EQ(ok, '1');
 
-    Process p = Start("refused");
-    started.push_back(&p);
+    Process& p = Start("refused");
     auto box = Windows(kBoxTitle);
     ASSERT_EQ(box.size(), 1u) << p.Stderr();
     EXPECT_NE(p.Stderr().find("After Close VelSerin Application, try again!"), std::string::npos);
@@ -206,18 +203,15 @@ TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
 
     ::kill(peer, SIGKILL);
     ::waitpid(peer, nullptr, 0);
-    Process after = Start("after");
-    started.push_back(&after);
+    Process& after = Start("after");
     EXPECT_EQ(Windows("Configuration").size(), 1u) << after.Stderr();
 }
 
 TEST_F(EntryWindowTest, TwoCopiesStartedTogetherExactlyOneRuns) {
     for (int round = 0; round < 3; ++round) {
         const std::string suffix = std::to_string(round);
-        Process a = Start(std::string("a").append(suffix));
-        Process b = Start(std::string("b").append(suffix));
-        started.push_back(&a);
-        started.push_back(&b);
+        Process& a = Start(std::string("a").append(suffix));
+        Process& b = Start(std::string("b").append(suffix));
         auto box = Windows(kBoxTitle);
         ASSERT_EQ(box.size(), 1u);
         EXPECT_EQ(Windows("Configuration").size(), 1u);
@@ -227,7 +221,6 @@ TEST_F(EntryWindowTest, TwoCopiesStartedTogetherExactlyOneRuns) {
         PressEnter(box[0]);
         a.Kill();
         b.Kill();
-        started.clear();
         // Let the windows go before the next round.
         for (int i = 0; i < 50 && !Windows("Configuration", false).empty(); ++i)
             std::this_thread::sleep_for(100ms);
