@@ -488,7 +488,8 @@ TEST_F(RegistryFiles, TwoProcessesWritingAtOnceKeepEveryValue) {
         }
     EXPECT_EQ(key->FindValue("Language")->Text(), "Korean");
     std::string last = key->FindValue("Shared")->Text();
-    EXPECT_TRUE(last == "A" + std::to_string(kWrites - 1) ||
-                last == "B" + std::to_string(kWrites - 1))
+    const std::string lastIndex = std::to_string(kWrites - 1);
+    EXPECT_TRUE(last == std::string("A").append(lastIndex) ||
+                last == std::string("B").append(lastIndex))
         << last;
 }
