@@ -1,0 +1,38 @@
+#pragma once
+// Writing and reading one block of pixel data on an open file, raw or
+// compressed with zlib.
+//
+// Modes: 0 raw (the block alone), 1 refused (nothing is written or read, the
+// result is false), 2 compressed with a length prefix. Any other value acts as
+// 0. A mode-2 block is a little-endian unsigned 32-bit length L followed by L
+// bytes: when L is less than the block's size, a zlib stream (zlib `compress`
+// at its default level) that inflates to exactly the block's size; when L
+// equals the size, the block itself, stored raw because compression did not
+// make it smaller. The block's size is not stored: the reader supplies it.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/Files.h"
+
+namespace quillor {
+
+enum CompressionMode : std::uint8_t {
+    kCompressRaw = 0,
+    kCompressRefused = 1,
+    kCompressZlib = 2,
+};
+
+// Writes size bytes of buffer at the file's position in the given mode.
+// Returns false when nothing or only part could be written, for mode 1, and
+// for a mode-2 block too large for its 32-bit length.
+bool WriteBlock(platform::File& file, const void* buffer, std::size_t size, int mode);
+
+// Reads a block of exactly size bytes into buffer (which has room for size
+// bytes). In mode 2 the result is true only when the stored length is at most
+// size and the data inflates without error to exactly size bytes; a longer
+// stored length, a truncated file or a corrupt stream give false (the buffer
+// may then hold part of the data, but nothing is written beyond size bytes).
+bool ReadBlock(platform::File& file, void* buffer, std::size_t size, int mode);
+
+}  // namespace quillor
