@@ -1,0 +1,148 @@
+#pragma once
+// Image files built byte by byte for the loading tests, from the documented
+// layouts of the formats: BMP (file header, 40-byte information header, colour
+// table, bottom-up rows padded to 4 bytes), PNG (signature, IHDR, optional
+// PLTE and pHYs, one IDAT of zlib-compressed filter-0 rows, IEND, each chunk
+// with its CRC-32) and a tiny GIF.
+
+#include <zlib.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace imagefiles {
+
+inline void Le16(std::string& s, unsigned v) {
+    s += char(v & 0xFF);
+    s += char((v >> 8) & 0xFF);
+}
+inline void Le32(std::string& s, std::uint32_t v) {
+    Le16(s, v & 0xFFFF);
+    Le16(s, v >> 16);
+}
+inline void Be32(std::string& s, std::uint32_t v) {
+    s += char((v >> 24) & 0xFF);
+    s += char((v >> 16) & 0xFF);
+    s += char((v >> 8) & 0xFF);
+    s += char(v & 0xFF);
+}
+
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+// rows: top row first, each unpadded. A negative height writes a top-down
+// file; `claimedWidth`/`claimedHeight` (when non-zero) replace the header's
+// values without changing the pixels written.
+struct BmpSpec {
+    int width = 0;
+    int height = 0;
+    int bits = 8;
+    std::vector<Rgb> table;
+    std::vector<std::string> rows;
+    std::int32_t pixelsPerMetre = 0;
+    bool topDown = false;
+    std::int32_t claimedWidth = 0;
+    std::int32_t claimedHeight = 0;
+    std::uint32_t colorsUsed = 0;
+};
+
+inline std::string Bmp(const BmpSpec& spec) {
+    const int stride = ((spec.width * spec.bits + 31) / 32) * 4;
+    std::string pixels;
+    for (int i = 0; i < int(spec.rows.size()); ++i) {
+        const std::string& row =
+            spec.topDown ? spec.rows[i] : spec.rows[spec.rows.size() - 1 - i];
+        std::string padded = row;
+        padded.resize(std::size_t(stride), '\0');
+        pixels += padded;
+    }
+    const std::uint32_t offset = 14 + 40 + std::uint32_t(spec.table.size()) * 4;
+    std::string s = "BM";
+    Le32(s, offset + std::uint32_t(pixels.size()));
+    Le32(s, 0);
+    Le32(s, offset);
+    Le32(s, 40);
+    const std::int32_t h = spec.claimedHeight ? spec.claimedHeight : spec.height;
+    Le32(s, std::uint32_t(spec.claimedWidth ? spec.claimedWidth : spec.width));
+    Le32(s, std::uint32_t(spec.topDown ? -h : h));
+    Le16(s, 1);
+    Le16(s, unsigned(spec.bits));
+    Le32(s, 0);  // BI_RGB
+    Le32(s, std::uint32_t(pixels.size()));
+    Le32(s, std::uint32_t(spec.pixelsPerMetre));
+    Le32(s, std::uint32_t(spec.pixelsPerMetre));
+    Le32(s, spec.colorsUsed ? spec.colorsUsed : std::uint32_t(spec.table.size()));
+    Le32(s, 0);
+    for (const Rgb& c : spec.table) {
+        s += char(c.b);
+        s += char(c.g);
+        s += char(c.r);
+        s += '\0';
+    }
+    return s + pixels;
+}
+
+inline void Chunk(std::string& png, const char* type, const std::string& data) {
+    Be32(png, std::uint32_t(data.size()));
+    const std::string body = std::string(type, 4) + data;
+    png += body;
+    Be32(png, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+}
+
+// colourType: 0 grey, 2 RGB, 3 palette, 6 RGBA. rows: top first, unfiltered.
+inline std::string Png(int width, int height, int bitDepth, int colourType,
+                       const std::vector<Rgb>& palette, const std::vector<std::string>& rows,
+                       std::uint32_t pixelsPerMetre = 0) {
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string ihdr;
+    Be32(ihdr, std::uint32_t(width));
+    Be32(ihdr, std::uint32_t(height));
+    ihdr += char(bitDepth);
+    ihdr += char(colourType);
+    ihdr += std::string(3, '\0');
+    Chunk(png, "IHDR", ihdr);
+    if (pixelsPerMetre) {
+        std::string phys;
+        Be32(phys, pixelsPerMetre);
+        Be32(phys, pixelsPerMetre);
+        phys += '\1';
+        Chunk(png, "pHYs", phys);
+    }
+    if (!palette.empty()) {
+        std::string plte;
+        for (const Rgb& c : palette) plte += {char(c.r), char(c.g), char(c.b)};
+        Chunk(png, "PLTE", plte);
+    }
+    std::string raw;
+    for (const std::string& row : rows) raw += '\0' + row;
+    std::vector<Bytef> packed(compressBound(uLong(raw.size())));
+    uLongf length = packed.size();
+    compress(packed.data(), &length, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+    Chunk(png, "IDAT", std::string(reinterpret_cast<const char*>(packed.data()), length));
+    Chunk(png, "IEND", "");
+    return png;
+}
+
+// A 2 x 1 GIF89a with a 4-entry global table and pixels 1, 3: LZW minimum
+// code size 2, codes clear (4), 1, 3, end (5) packed 3 bits each from the
+// least significant bit: 0xCC 0x0A.
+inline std::string Gif() {
+    std::string s = "GIF89a";
+    Le16(s, 2);
+    Le16(s, 1);
+    s += {char(0xF1), 0, 0};
+    const Rgb table[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {255, 0, 0}};
+    for (const Rgb& c : table) s += {char(c.r), char(c.g), char(c.b)};
+    s += char(0x2C);
+    Le16(s, 0);
+    Le16(s, 0);
+    Le16(s, 2);
+    Le16(s, 1);
+    s += {0, 2, 2, char(0xCC), 0x0A, 0, 0x3B};
+    return s;
+}
+
+}  // namespace imagefiles
