@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/common/TestSupport.h"
+#include "tests/drivers/Recording.h"
 
 using namespace std::chrono_literals;
 using testsupport::TempDir;
@@ -66,12 +67,15 @@ class EntryWindowTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::deque<Process> started;  // killed at the end of each test
+    std::map<std::string, std::string> extraEnv;  // set in the started programs after the rest
 
     void SetUp() override {
         if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
         if (Shell("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool";
         ::mkdir(dir.File("home").c_str(), 0700);
         ::mkdir(dir.File("runtime").c_str(), 0700);
+        // The roaming application-data folder, where the dialog keeps its settings folders.
+        ::mkdir(dir.File("home/.config").c_str(), 0700);
     }
     void TearDown() override {
         for (Process& p : started) p.Kill();
@@ -90,6 +94,7 @@ protected:
             ::setenv("VELSERIN_REGISTRY_DIR", dir.File("home/registry").c_str(), 1);
             ::setenv("VELSERIN_WINTAB", dir.File("no-driver.so").c_str(), 1);
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            for (const auto& [name, value] : extraEnv) ::setenv(name.c_str(), value.c_str(), 1);
             ::execl(kApp.c_str(), kApp.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -174,24 +179,8 @@ TEST_F(EntryWindowTest, SecondCopyIsRefusedWithABoxAndTouchesNothing) {
 
 TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
     // The design program holds a plain POSIX record lock on its lock file.
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    pid_t peer = ::fork();
-    if (peer == 0) {
-        ::close(fds[0]);
-        std::string path = dir.File("runtime/VelSerinDesignCAD.lock");
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
-        struct flock fl = {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
-        (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
-    }
-    ::close(fds[1]);
-    char ok = 0;
-    ASSERT_EQ(::read(fds[0], &ok, 1), 1);
-    ASSERT_EQ(ok, '1');
+    int peer = testsupport::HoldPosixLockInChild(dir.File("runtime/VelSerinDesignCAD.lock"));
+    ASSERT_GT(peer, 0);
 
     Process& p = Start("refused");
     auto box = Windows(kBoxTitle);
@@ -201,8 +190,7 @@ TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
     ASSERT_TRUE(p.Exited(10s));
     EXPECT_TRUE(WIFEXITED(p.status) && WEXITSTATUS(p.status) == 0);
 
-    ::kill(peer, SIGKILL);
-    ::waitpid(peer, nullptr, 0);
+    testsupport::KillChild(peer);
     Process& after = Start("after");
     EXPECT_EQ(Windows("Configuration").size(), 1u) << after.Stderr();
 }
@@ -225,4 +213,64 @@ TEST_F(EntryWindowTest, TwoCopiesStartedTogetherExactlyOneRuns) {
         for (int i = 0; i < 50 && !Windows("Configuration", false).empty(); ++i)
             std::this_thread::sleep_for(100ms);
     }
+}
+
+TEST_F(EntryWindowTest, EnterPressesOKAndEscapePressesCancel) {
+    const std::string hive = dir.File("home/registry/system.reg");
+    const std::string status = dir.File("home/.config/Ostrevin/VelSerin4.0/Velserin/status.ini");
+
+    Process& cancelled = Start("escape");
+    auto main = Windows("Configuration");
+    ASSERT_EQ(main.size(), 1u) << cancelled.Stderr();
+    Shell("xdotool windowfocus --sync " + main[0] + " key Escape 2>&1");
+    ASSERT_TRUE(cancelled.Exited(10s)) << "Escape closes the dialog";
+    EXPECT_TRUE(WIFEXITED(cancelled.status) && WEXITSTATUS(cancelled.status) == 0);
+    EXPECT_FALSE(std::filesystem::exists(hive));
+    EXPECT_FALSE(std::filesystem::exists(status));
+
+    Process& confirmed = Start("enter");
+    main = Windows("Configuration");
+    ASSERT_EQ(main.size(), 1u) << confirmed.Stderr();
+    PressEnter(main[0]);
+    ASSERT_TRUE(confirmed.Exited(10s)) << "Enter presses O.K";
+    EXPECT_TRUE(WIFEXITED(confirmed.status) && WEXITSTATUS(confirmed.status) == 0);
+    const std::string stored = testsupport::ReadFile(hive);
+    for (const char* line : {"\"Language\"=\"English\"", "\"TUnits\"=\"uCm\"", "\"Select\"=\"READ\"",
+                             "\"TREG_Size\"=\"cstA4\"", "\"MaxNPressure\"=\"0\""})
+        EXPECT_NE(stored.find(line), std::string::npos) << line;
+    EXPECT_EQ(testsupport::ReadFile(status), "[CanvasInfor]\nDPI=160\n");
+}
+
+// Screenshots of the six pages, with a replayed tablet so that the Tablet
+// page is enabled, in <build>/screenshots/config-page-<n>.png.
+TEST_F(EntryWindowTest, ScreenshotOfEveryPage) {
+    if (Shell("command -v scrot").empty()) GTEST_SKIP() << "needs scrot";
+    tablettest::EventLines pen;
+    pen.Report(0, {{ABS_X, 100}, {ABS_Y, 100}, {ABS_PRESSURE, 0}}, {{BTN_TOOL_PEN, 1}});
+    const std::string recording = dir.File("pen.rec");
+    testsupport::WriteFile(recording, tablettest::DeviceLines(tablettest::TabletSpec()) + pen.Text());
+    extraEnv["VELSERIN_WINTAB"] = VELSERIN_BINARY_DIR "/bin/libwintab32.so";
+    extraEnv["VELSERIN_WINTAB_REPLAY"] = recording;
+
+    Process& p = Start("pages");
+    auto main = Windows("Configuration");
+    ASSERT_EQ(main.size(), 1u) << p.Stderr();
+    const std::string folder = VELSERIN_BINARY_DIR "/screenshots";
+    std::filesystem::create_directories(folder);
+    std::this_thread::sleep_for(500ms);
+    Shell("xdotool windowfocus --sync " + main[0] + " 2>&1");
+    std::string previous;
+    for (int page = 1; page <= 6; ++page) {
+        const std::string shot = folder + "/config-page-" + std::to_string(page) + ".png";
+        std::filesystem::remove(shot);
+        Shell("eval \"$(xdotool getwindowgeometry --shell " + main[0] +
+              ")\"; scrot -o -a \"$X,$Y,$WIDTH,$HEIGHT\" '" + shot + "' 2>&1");
+        ASSERT_TRUE(std::filesystem::exists(shot)) << shot;
+        const std::string pixels = testsupport::ReadFile(shot);
+        EXPECT_NE(pixels, previous) << "page " << page << " looks like the one before";
+        previous = pixels;
+        Shell("xdotool key --window " + main[0] + " ctrl+Tab 2>&1");
+        std::this_thread::sleep_for(400ms);
+    }
+    EXPECT_FALSE(p.Exited(0ms));
 }
