@@ -33,16 +33,16 @@ struct TokenButton {
 
 // In the order the loading code tries them.
 constexpr TokenButton kLanguageButtons[] = {
-    {&TConfigForm::rbEnglish, "English"}, {&TConfigForm::rbHangul, "Korean"},
-    {&TConfigForm::rbChinese, "Chinese"}, {&TConfigForm::rbTaiwanese, "Taiwanese"},
-    {&TConfigForm::rbThai, "Thai"},       {&TConfigForm::rbJapanese, "Japanese"},
+    {&TConfigForm::rbEnglish, "English"},   {&TConfigForm::rbHangul, "Korean"},
+    {&TConfigForm::rbChinese, "Chinese"},   {&TConfigForm::rbTaiwanese, "Taiwanese"},
+    {&TConfigForm::rbThai, "Thai"},         {&TConfigForm::rbJapanese, "Japanese"},
     {&TConfigForm::rbIndona, "Indonesian"},
 };
 constexpr TokenButton kSizeTypeButtons[] = {
-    {&TConfigForm::TA4, "cstA4"},           {&TConfigForm::TA3, "cstA3"},
-    {&TConfigForm::TA2, "cstA2"},           {&TConfigForm::TA1, "cstA1"},
-    {&TConfigForm::TA0, "cstA0"},           {&TConfigForm::TLetter, "cstLetter"},
-    {&TConfigForm::TLegal, "cstLegal"},     {&TConfigForm::TTabloid, "cstTabloid"},
+    {&TConfigForm::TA4, "cstA4"},       {&TConfigForm::TA3, "cstA3"},
+    {&TConfigForm::TA2, "cstA2"},       {&TConfigForm::TA1, "cstA1"},
+    {&TConfigForm::TA0, "cstA0"},       {&TConfigForm::TLetter, "cstLetter"},
+    {&TConfigForm::TLegal, "cstLegal"}, {&TConfigForm::TTabloid, "cstTabloid"},
 };
 constexpr TokenButton kUnitButtons[] = {
     {&TConfigForm::TCm, "uCm"},
@@ -223,8 +223,8 @@ void TConfigForm::BuildLayout() {
     tsTablet = Named(new QWidget, "tsTablet");
     {
         lbName = Label("lbName", "Name : None");
-        gbMaxNPressure = Named(new QGroupBox(QStringLiteral(" Max Normal Pressure ")),
-                               "gbMaxNPressure");
+        gbMaxNPressure =
+            Named(new QGroupBox(QStringLiteral(" Max Normal Pressure ")), "gbMaxNPressure");
         lbMaximum = Label("lbMaximum", "Maximum :");
         lbCurrent = Label("lbCurrent", "Current");
         btnReset = Named(new QPushButton(QStringLiteral("Reset")), "btnReset");

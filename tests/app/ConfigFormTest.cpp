@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <QApplication>
-#include <algorithm>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QGroupBox>
@@ -22,6 +21,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -141,9 +141,9 @@ TEST_F(ConfigFormTest, LayoutHasEveryControlWithItsCaption) {
     const struct {
         const char* name;
         const char* caption;
-    } pages[] = {{"tsDirectory", "Directory"},    {"tsLanguage", "Language"},
-                 {"tsTablet", "Tablet"},          {"SizeType", "SizeType / DPI"},
-                 {"rbUnit", "MainImage"},         {"FileOpen", "FileOpen"}};
+    } pages[] = {{"tsDirectory", "Directory"}, {"tsLanguage", "Language"},
+                 {"tsTablet", "Tablet"},       {"SizeType", "SizeType / DPI"},
+                 {"rbUnit", "MainImage"},      {"FileOpen", "FileOpen"}};
     ASSERT_EQ(f->PageControl1->count(), 6);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(f->PageControl1->widget(i)->objectName(), pages[i].name);
@@ -201,8 +201,8 @@ TEST_F(ConfigFormTest, LayoutHasEveryControlWithItsCaption) {
             caption = g->title();
         EXPECT_EQ(caption, c.caption);
     }
-    for (const char* name : {"lbVersion", "edColor", "stFont", "TDPI", "edVelSerinOpen",
-                             "pnTablet", "PageControl1"})
+    for (const char* name :
+         {"lbVersion", "edColor", "stFont", "TDPI", "edVelSerinOpen", "pnTablet", "PageControl1"})
         EXPECT_NE(f->findChild<QWidget*>(name), nullptr) << name;
     EXPECT_TRUE(f->gbMaxNPressure->isAncestorOf(f->pnTablet));
     EXPECT_TRUE(f->lbVersion->text().startsWith("Version : "));
@@ -271,8 +271,7 @@ TEST_F(ConfigFormTest, EveryPageShowsItsControlsWithoutOverlapOrClipping) {
                 EXPECT_GT(w->width(), w->fontMetrics().horizontalAdvance(push->text()) + 8);
             else
                 EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
-            EXPECT_GE(w->height(), w->minimumSizeHint().height())
-                << w->objectName().toStdString();
+            EXPECT_GE(w->height(), w->minimumSizeHint().height()) << w->objectName().toStdString();
             for (QWidget* other : leaves) {
                 if (other == w)
                     continue;
@@ -290,8 +289,7 @@ TEST_F(ConfigFormTest, EmptyStoreShowsDefaultsAndOKWritesThemAll) {
     auto f = Open();
     EXPECT_TRUE(Shown().empty());
     Define::InitializeDefinitions();
-    EXPECT_EQ(Checked(*f), Sorted({f->rbEnglish, f->TA4, f->TCm, f->rbREAD}))
-        << "one per group";
+    EXPECT_EQ(Checked(*f), Sorted({f->rbEnglish, f->TA4, f->TCm, f->rbREAD})) << "one per group";
     EXPECT_EQ(f->stFont->text(), "Microsoft Sans Serif");
     EXPECT_EQ(f->edColor->text().toStdString(), Define::DefaultDirectory + "/Color");
     EXPECT_EQ(f->edVelSerinOpen->text().toStdString(), dir.File("home") + "/Pattern");
@@ -344,11 +342,10 @@ TEST_F(ConfigFormTest, OKWithoutChangesWritesTheStoredValuesBack) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.language);
-        std::string common = std::string(kCommonKey) + "\"Language\"=\"" + c.language + "\"\n" +
-                             "\"TUnits\"=\"" + c.units + "\"\n" + "\"Select\"=\"" + c.select +
-                             "\"\n" + "\"TREG_Size\"=\"" + c.size + "\"\n" +
-                             "\"DefaultFontName\"=\"Courier Old\"\n" +
-                             "\"MaxNPressure\"=\"512\"\n\n";
+        std::string common =
+            std::string(kCommonKey) + "\"Language\"=\"" + c.language + "\"\n" + "\"TUnits\"=\"" +
+            c.units + "\"\n" + "\"Select\"=\"" + c.select + "\"\n" + "\"TREG_Size\"=\"" + c.size +
+            "\"\n" + "\"DefaultFontName\"=\"Courier Old\"\n" + "\"MaxNPressure\"=\"512\"\n\n";
         std::string directory = std::string(kDirectoryKey) + "\"Color\"=\"/data/colour \"\n" +
                                 "\"VelserinOpen\"=\"\"\n";
         WriteHive(common + directory);
@@ -621,9 +618,14 @@ TEST_F(ConfigFormTabletTest, PeakPressureInsideThePanelOnTheTabletPage) {
     const QPoint inside = panel.center();
     const QPoint outside = panel.topLeft() - QPoint(3, 3);
     const std::vector<PenPoint> points = {
-        {inside, 300},       {outside, 1500},     {inside, 700},
-        {panel.topLeft(), 650}, {panel.bottomRight(), 680}, {inside, 500},
-        {QPoint(panel.right() + 3, inside.y()), 2000}, {QPoint(inside.x(), panel.bottom() + 3), 1},
+        {inside, 300},
+        {outside, 1500},
+        {inside, 700},
+        {panel.topLeft(), 650},
+        {panel.bottomRight(), 680},
+        {inside, 500},
+        {QPoint(panel.right() + 3, inside.y()), 2000},
+        {QPoint(inside.x(), panel.bottom() + 3), 1},
     };
     const struct {
         const char* page;
