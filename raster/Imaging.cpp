@@ -401,12 +401,13 @@ struct BmpLayout {
 
 // Reads the headers of a BMP file. Returns 1 for a BMP this layer reads
 // itself, 0 for a BMP left to Qt (run-length encoded, embedded JPEG or PNG),
-// -1 for anything else or a damaged header.
+// -1 for a damaged header, -2 for a file that is not a BMP.
 int ReadBmpLayout(platform::File& file, BmpLayout* layout) {
     unsigned char head[14 + 124] = {};
     std::size_t got = 0;
     file.ReadAt(0, head, sizeof head, &got);
-    if (got < 14 + 12 || head[0] != 'B' || head[1] != 'M') return -1;
+    if (got < 2 || head[0] != 'B' || head[1] != 'M') return -2;
+    if (got < 14 + 12) return -1;
     const std::uint32_t infoSize = Le32(head + 14);
     const unsigned char* info = head + 14;
     if (infoSize == 12) {
@@ -545,6 +546,172 @@ gdi::HBITMAP ReadBmpRect(platform::File& file, const BmpLayout& L, int x, int y,
     return out;
 }
 
+// GIF, read by this layer because Qt's reader gives true colour: the logical
+// screen with the first image placed on it (the rest of the screen takes the
+// background index), its colour table (the image's own, else the global one)
+// and its indices.
+struct GifImage {
+    int width = 0;
+    int height = 0;
+    std::vector<RGBQUAD> table;
+    std::vector<std::uint8_t> indices;
+};
+
+bool Affordable(std::uint64_t bytes) {
+    if (bytes > gdi::Bitmap::kMaxBytes) return false;
+    const std::uint64_t memory = platform::TotalPhysicalMemory();
+    return memory == 0 || bytes <= memory / 2;
+}
+
+// Returns 1 for a GIF read (only its header when headerOnly), 0 for a file
+// that is not a GIF, -1 for a damaged one.
+int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
+    platform::File f = platform::File::Open(path, O_RDONLY);
+    if (!f.IsOpen()) return 0;
+    unsigned char head[13];
+    if (!f.ReadAt(0, head, 13) || std::memcmp(head, "GIF8", 4) != 0) return 0;
+    out->width = Le16(head + 6);
+    out->height = Le16(head + 8);
+    if (out->width < 1 || out->height < 1) return -1;
+    if (headerOnly) return 1;
+    std::string data;
+    if (!platform::ReadWholeFile(path, &data)) return -1;
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const std::size_t n = data.size();
+    std::size_t at = 13;
+    auto readTable = [&](int packed, std::vector<RGBQUAD>* table) {
+        const std::size_t count = std::size_t(2) << (packed & 7);
+        if (at + count * 3 > n) return false;
+        table->clear();
+        for (std::size_t i = 0; i < count; ++i, at += 3)
+            table->push_back(gdi::MakeQuad(p[at], p[at + 1], p[at + 2]));
+        return true;
+    };
+    std::vector<RGBQUAD> global;
+    if ((head[10] & 0x80) && !readTable(head[10], &global)) return -1;
+    if (!Affordable(std::uint64_t(out->width) * std::uint64_t(out->height))) return -1;
+    out->indices.assign(std::size_t(out->width) * std::size_t(out->height),
+                        global.empty() ? 0 : head[11]);
+    out->table = global;
+    while (at < n) {
+        const unsigned char kind = p[at++];
+        if (kind == 0x3B) break;
+        if (kind == 0x21) {  // extension: label, then sub-blocks
+            if (at >= n) return -1;
+            ++at;
+            while (at < n && p[at] != 0) at += std::size_t(p[at]) + 1;
+            ++at;
+            continue;
+        }
+        if (kind != 0x2C || at + 9 > n) return -1;
+        const int left = Le16(p + at), top = Le16(p + at + 2);
+        const int w = Le16(p + at + 4), h = Le16(p + at + 6);
+        const int packed = p[at + 8];
+        at += 9;
+        if (packed & 0x80) {
+            if (!readTable(packed, &out->table)) return -1;
+        }
+        const bool interlaced = (packed & 0x40) != 0;
+        if (at >= n) return -1;
+        const int minSize = p[at++];
+        if (minSize < 2 || minSize > 8) return -1;
+        std::vector<unsigned char> lzw;
+        while (at < n && p[at] != 0) {
+            const std::size_t len = p[at];
+            if (at + 1 + len > n) return -1;
+            lzw.insert(lzw.end(), p + at + 1, p + at + 1 + len);
+            at += len + 1;
+        }
+        // LZW decoding, codes packed from the least significant bit.
+        const int clear = 1 << minSize, end = clear + 1;
+        int codeSize = minSize + 1, next = clear + 2, prev = -1, first = 0;
+        std::vector<std::uint16_t> prefix(4096);
+        std::vector<std::uint8_t> suffix(4096), stack;
+        for (int i = 0; i < clear; ++i) suffix[i] = std::uint8_t(i);
+        const std::size_t total = std::size_t(w) * std::size_t(h);
+        std::size_t produced = 0;
+        // Row order: interlaced images come in four passes.
+        std::vector<int> rowOf(static_cast<std::size_t>(h));
+        {
+            int k = 0;
+            if (interlaced) {
+                const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+                for (int pass = 0; pass < 4; ++pass)
+                    for (int y = starts[pass]; y < h; y += steps[pass]) rowOf[k++] = y;
+            } else {
+                for (int y = 0; y < h; ++y) rowOf[k++] = y;
+            }
+        }
+        auto put = [&](std::uint8_t v) {
+            if (produced >= total) return;
+            const int x = int(produced % std::size_t(w)) + left;
+            const int y = rowOf[produced / std::size_t(w)] + top;
+            ++produced;
+            if (x < out->width && y < out->height)
+                out->indices[std::size_t(y) * std::size_t(out->width) + std::size_t(x)] = v;
+        };
+        std::uint64_t bitPos = 0;
+        const std::uint64_t bitEnd = std::uint64_t(lzw.size()) * 8;
+        while (produced < total && bitPos + std::uint64_t(codeSize) <= bitEnd) {
+            int code = 0;
+            for (int b = 0; b < codeSize; ++b, ++bitPos)
+                code |= ((lzw[bitPos >> 3] >> (bitPos & 7)) & 1) << b;
+            if (code == clear) {
+                codeSize = minSize + 1;
+                next = clear + 2;
+                prev = -1;
+                continue;
+            }
+            if (code == end) break;
+            if (prev < 0) {
+                if (code >= clear) return -1;
+                put(std::uint8_t(code));
+                prev = first = code;
+                continue;
+            }
+            if (code > next) return -1;
+            const int incoming = code;
+            stack.clear();
+            if (code == next) {
+                stack.push_back(std::uint8_t(first));
+                code = prev;
+            }
+            while (code >= clear) {
+                stack.push_back(suffix[code]);
+                code = prefix[code];
+            }
+            first = code;
+            stack.push_back(std::uint8_t(first));
+            for (auto it = stack.rbegin(); it != stack.rend(); ++it) put(*it);
+            if (next < 4096) {
+                prefix[next] = std::uint16_t(prev);
+                suffix[next] = std::uint8_t(first);
+                ++next;
+                if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
+            }
+            prev = incoming;
+        }
+        if (produced < total) return -1;
+        return 1;
+    }
+    return -1;
+}
+
+gdi::HBITMAP GifRect(const GifImage& gif, int x, int y, int w, int h) {
+    std::vector<RGBQUAD> table = gif.table;
+    table.resize(256);
+    gdi::HBITMAP out = gdi::Bitmap::Create(w, h, 8, gif.table.empty() ? nullptr : table.data(),
+                                           gif.table.empty() ? 0 : 256);
+    if (!out) return nullptr;
+    const int x0 = std::max(x, 0), x1 = int(std::min<std::int64_t>(std::int64_t(x) + w, gif.width));
+    const int y0 = std::max(y, 0), y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, gif.height));
+    for (int sy = y0; sy < y1; ++sy)
+        std::memcpy(out->Row(sy - y) + (x0 - x),
+                    gif.indices.data() + std::size_t(sy) * std::size_t(gif.width) + x0,
+                    std::size_t(x1 - x0));
+    return out;
+}
+
 int FormatOfReader(const QByteArray& name) {
     if (name == "bmp") return kFormatBmpRle;
     if (name == "png") return kFormatPng;
@@ -664,15 +831,14 @@ gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
 std::uint64_t LoadCost(const FileInfo& info) {
     const std::uint64_t pixels = std::uint64_t(info.width) * std::uint64_t(info.height);
     std::uint64_t cost = std::uint64_t(StrideOf(info.width, info.bitsPerPixel)) * info.height;
-    if (info.format != kFormatBmp) cost += pixels * 8;  // up to 64-bit decoding
+    if (info.format == kFormatGif) cost += pixels + std::uint64_t(64) * 1024;
+    else if (info.format != kFormatBmp) cost += pixels * 8;  // up to 64-bit decoding
     return cost;
 }
 
 bool Affordable(const FileInfo& info) {
     const std::uint64_t need = std::uint64_t(StrideOf(info.width, info.bitsPerPixel)) * info.height;
-    if (need > gdi::Bitmap::kMaxBytes) return false;
-    const std::uint64_t memory = platform::TotalPhysicalMemory();
-    return memory == 0 || LoadCost(info) <= memory / 2;
+    return need <= gdi::Bitmap::kMaxBytes && Affordable(LoadCost(info));
 }
 
 // Decodes rectangle (x, y, w, h) of a file (the whole file when w is 0).
@@ -692,6 +858,12 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
         out->pixels = ReadBmpRect(f, layout, x, y, w, h);
         out->xResolution = layout.xDpi;
         out->yResolution = layout.yDpi;
+        return out->pixels != nullptr;
+    }
+    if (info.format == kFormatGif) {
+        GifImage gif;
+        if (ReadGif(path, false, &gif) != 1) return false;
+        out->pixels = GifRect(gif, x, y, w, h);
         return out->pixels != nullptr;
     }
     RaiseAllocationLimit();
@@ -968,6 +1140,7 @@ int GetFileInfo(const std::string& path, FileInfo* info) {
     if (!f.IsOpen()) return -1;
     BmpLayout layout;
     const int bmp = ReadBmpLayout(f, &layout);
+    if (bmp == -1) return -1;
     if (bmp == 1) {
         info->format = kFormatBmp;
         info->width = layout.width;
@@ -975,6 +1148,11 @@ int GetFileInfo(const std::string& path, FileInfo* info) {
         info->bitsPerPixel = BmpOutputBits(layout.bits);
         info->xResolution = layout.xDpi;
         info->yResolution = layout.yDpi;
+    } else if (GifImage gif; ReadGif(path, true, &gif) != 0) {
+        info->format = kFormatGif;
+        info->width = gif.width;
+        info->height = gif.height;
+        info->bitsPerPixel = 8;
     } else {
         RaiseAllocationLimit();
         QImageReader reader(QString::fromStdString(path));

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ struct Rgb {
 };
 
 // rows: top row first, each unpadded. A negative height writes a top-down
-// file; `claimedWidth`/`claimedHeight` (when non-zero) replace the header's
+// file; `claimedWidth`/`claimedHeight` (when set) replace the header's
 // values without changing the pixels written.
 struct BmpSpec {
     int width = 0;
@@ -44,8 +45,8 @@ struct BmpSpec {
     std::vector<std::string> rows;
     std::int32_t pixelsPerMetre = 0;
     bool topDown = false;
-    std::int32_t claimedWidth = 0;
-    std::int32_t claimedHeight = 0;
+    std::optional<std::int32_t> claimedWidth;
+    std::optional<std::int32_t> claimedHeight;
     std::uint32_t colorsUsed = 0;
 };
 
@@ -65,8 +66,8 @@ inline std::string Bmp(const BmpSpec& spec) {
     Le32(s, 0);
     Le32(s, offset);
     Le32(s, 40);
-    const std::int32_t h = spec.claimedHeight ? spec.claimedHeight : spec.height;
-    Le32(s, std::uint32_t(spec.claimedWidth ? spec.claimedWidth : spec.width));
+    const std::int32_t h = spec.claimedHeight.value_or(spec.height);
+    Le32(s, std::uint32_t(spec.claimedWidth.value_or(spec.width)));
     Le32(s, std::uint32_t(spec.topDown ? -h : h));
     Le16(s, 1);
     Le16(s, unsigned(spec.bits));
