@@ -48,7 +48,8 @@ std::vector<unsigned char> DesignTile() {
 std::vector<unsigned char> NoiseTile() {
     std::vector<unsigned char> px(kBytes);
     std::mt19937 rng(7);
-    for (auto& b : px) b = static_cast<unsigned char>(rng());
+    for (auto& b : px)
+        b = static_cast<unsigned char>(rng());
     return px;
 }
 

@@ -66,7 +66,8 @@ int Nearest(const RGBQUAD* table, int count, int r, int g, int b) {
         if (d < bestDistance) {
             best = i;
             bestDistance = d;
-            if (d == 0) break;
+            if (d == 0)
+                break;
         }
     }
     return best;
@@ -85,7 +86,8 @@ std::uint32_t PixelRgb(const gdi::Bitmap& bm, const BYTE* row, int x) {
             return (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
         }
         default: {
-            const COLORREF c = bm.ColorOfValue(bm.GetValue(x, int((row - bm.Bits()) / bm.Stride())));
+            const COLORREF c =
+                bm.ColorOfValue(bm.GetValue(x, int((row - bm.Bits()) / bm.Stride())));
             return (std::uint32_t(gdi::GetRValue(c)) << 16) |
                    (std::uint32_t(gdi::GetGValue(c)) << 8) | gdi::GetBValue(c);
         }
@@ -161,18 +163,22 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
             usable = std::min(colors, 256);
             if (srcBits == 8)
                 for (int i = 0; i < 256; ++i)
-                    if (SameColour(src.ColorTable()[i], table[i])) keep[i] = i;
+                    if (SameColour(src.ColorTable()[i], table[i]))
+                        keep[i] = i;
         } else if (src.IsIndexed()) {
             std::copy(src.ColorTable(), src.ColorTable() + src.ColorCount(), table.begin());
-            for (int i = 0; i < src.ColorCount(); ++i) keep[i] = i;
+            for (int i = 0; i < src.ColorCount(); ++i)
+                keep[i] = i;
         } else {
             const std::vector<RGBQUAD> own = BuildPalette(src);
             std::copy(own.begin(), own.end(), table.begin());
             usable = std::max(1, int(own.size()));
         }
-        for (auto& q : table) q.rgbReserved = 0;
+        for (auto& q : table)
+            q.rgbReserved = 0;
         gdi::HBITMAP out = gdi::Bitmap::Create(w, h, 8, table.data(), 256);
-        if (!out) return nullptr;
+        if (!out)
+            return nullptr;
         if (src.IsIndexed()) {
             std::array<int, 256> map;
             for (int i = 0; i < 256; ++i) {
@@ -186,7 +192,8 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
             for (int y = 0; y < h; ++y) {
                 const BYTE* s = src.Row(y);
                 BYTE* d = out->Row(y);
-                for (int x = 0; x < w; ++x) d[x] = BYTE(map[IndexAt(s, x, srcBits)]);
+                for (int x = 0; x < w; ++x)
+                    d[x] = BYTE(map[IndexAt(s, x, srcBits)]);
             }
         } else {
             std::unordered_map<std::uint32_t, int> cache;
@@ -210,12 +217,13 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
     if (bits == 1 || bits == 4) {
         const int n = 1 << bits;
         gdi::HBITMAP out = gdi::Bitmap::Create(w, h, bits, palette, palette ? n : 0);
-        if (!out) return nullptr;
+        if (!out)
+            return nullptr;
         const RGBQUAD* table = out->ColorTable();
-        const bool sameTable = srcBits == bits && std::equal(table, table + n, src.ColorTable(),
-                                                             [](const RGBQUAD& a, const RGBQUAD& b) {
-                                                                 return SameColour(a, b);
-                                                             });
+        const bool sameTable =
+            srcBits == bits &&
+            std::equal(table, table + n, src.ColorTable(),
+                       [](const RGBQUAD& a, const RGBQUAD& b) { return SameColour(a, b); });
         std::unordered_map<std::uint32_t, int> cache;
         for (int y = 0; y < h; ++y) {
             const BYTE* s = src.Row(y);
@@ -229,8 +237,8 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
                 auto it = cache.find(rgb);
                 if (it == cache.end())
                     it = cache
-                             .emplace(rgb, Nearest(table, n, int(rgb >> 16),
-                                                   int((rgb >> 8) & 0xFF), int(rgb & 0xFF)))
+                             .emplace(rgb, Nearest(table, n, int(rgb >> 16), int((rgb >> 8) & 0xFF),
+                                                   int(rgb & 0xFF)))
                              .first;
                 SetIndexAt(d, x, bits, it->second);
             }
@@ -238,7 +246,8 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
         return out;
     }
     gdi::HBITMAP out = gdi::Bitmap::Create(w, h, bits);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     for (int y = 0; y < h; ++y) {
         const BYTE* s = src.Row(y);
         BYTE* d = out->Row(y);
@@ -250,9 +259,9 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
                 p[1] = BYTE(rgb >> 8);
                 p[2] = BYTE(rgb >> 16);
             } else {
-                out->SetValue(x, y, gdi::ValueOf555(gdi::RGB(int(rgb >> 16),
-                                                             int((rgb >> 8) & 0xFF),
-                                                             int(rgb & 0xFF))));
+                out->SetValue(x, y,
+                              gdi::ValueOf555(gdi::RGB(int(rgb >> 16), int((rgb >> 8) & 0xFF),
+                                                       int(rgb & 0xFF))));
             }
         }
     }
@@ -261,10 +270,12 @@ gdi::HBITMAP Convert(const gdi::Bitmap& src, int bits, const RGBQUAD* palette, i
 
 gdi::HBITMAP ResizeNearest(const gdi::Bitmap& src, int w, int h) {
     gdi::HBITMAP out = src.CreateCompatible(w, h);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const int bits = src.BitsPerPixel();
     std::vector<int> sx(static_cast<std::size_t>(w));
-    for (int k = 0; k < w; ++k) sx[k] = int(std::int64_t(k) * src.Width() / w);
+    for (int k = 0; k < w; ++k)
+        sx[k] = int(std::int64_t(k) * src.Width() / w);
     for (int y = 0; y < h; ++y) {
         const BYTE* s = src.Row(int(std::int64_t(y) * src.Height() / h));
         BYTE* d = out->Row(y);
@@ -273,7 +284,8 @@ gdi::HBITMAP ResizeNearest(const gdi::Bitmap& src, int w, int h) {
             for (int x = 0; x < w; ++x)
                 std::memcpy(d + std::size_t(x) * bpp, s + std::size_t(sx[x]) * bpp, bpp);
         } else {
-            for (int x = 0; x < w; ++x) SetIndexAt(d, x, bits, IndexAt(s, sx[x], bits));
+            for (int x = 0; x < w; ++x)
+                SetIndexAt(d, x, bits, IndexAt(s, sx[x], bits));
         }
     }
     return out;
@@ -283,7 +295,8 @@ gdi::HBITMAP ResizeNearest(const gdi::Bitmap& src, int w, int h) {
 // source, weights from the distances to the four nearest source centres.
 gdi::HBITMAP ResizeBilinear(const gdi::Bitmap& src, int w, int h) {
     gdi::HBITMAP out = src.CreateCompatible(w, h);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const int bpp = src.BitsPerPixel() / 8;
     struct Tap {
         int i0, i1;
@@ -322,7 +335,8 @@ bool ToBitmapCoordinates(const RegionTransform* transform, const QRegion& in, QR
         *out = in;
         return true;
     }
-    if (transform->xNumerator == 0 || transform->yNumerator == 0) return false;
+    if (transform->xNumerator == 0 || transform->yNumerator == 0)
+        return false;
     QRegion moved = in.translated(-transform->xOffset, -transform->yOffset);
     RegionTransform inverse;
     inverse.xNumerator = transform->xDenominator;
@@ -370,7 +384,8 @@ struct Decoded {
 };
 
 int DpiOf(std::int64_t dotsPerMetre) {
-    if (dotsPerMetre <= 0) return 0;
+    if (dotsPerMetre <= 0)
+        return 0;
     return int(std::lround(double(dotsPerMetre) * 0.0254));
 }
 
@@ -378,7 +393,9 @@ std::uint32_t Le32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-std::uint16_t Le16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t Le16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 std::uint32_t Be32(const unsigned char* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
            std::uint32_t(p[3]);
@@ -406,8 +423,10 @@ int ReadBmpLayout(platform::File& file, BmpLayout* layout) {
     unsigned char head[14 + 124] = {};
     std::size_t got = 0;
     file.ReadAt(0, head, sizeof head, &got);
-    if (got < 2 || head[0] != 'B' || head[1] != 'M') return -2;
-    if (got < 14 + 12) return -1;
+    if (got < 2 || head[0] != 'B' || head[1] != 'M')
+        return -2;
+    if (got < 14 + 12)
+        return -1;
     const std::uint32_t infoSize = Le32(head + 14);
     const unsigned char* info = head + 14;
     if (infoSize == 12) {
@@ -418,7 +437,8 @@ int ReadBmpLayout(platform::File& file, BmpLayout* layout) {
         const std::int32_t w = std::int32_t(Le32(info + 4));
         const std::int32_t h = std::int32_t(Le32(info + 8));
         layout->width = w;
-        if (h == std::numeric_limits<std::int32_t>::min()) return -1;
+        if (h == std::numeric_limits<std::int32_t>::min())
+            return -1;
         layout->topDown = h < 0;
         layout->height = h < 0 ? -h : h;
         layout->bits = Le16(info + 14);
@@ -428,19 +448,25 @@ int ReadBmpLayout(platform::File& file, BmpLayout* layout) {
     } else {
         return -1;
     }
-    if (layout->width < 1 || layout->height < 1) return -1;
+    if (layout->width < 1 || layout->height < 1)
+        return -1;
     if (layout->compression == 1 || layout->compression == 2 || layout->compression == 4 ||
         layout->compression == 5)
         return 0;
-    if (layout->compression != 0 && layout->compression != 3) return -1;
-    if (!SupportedDepth(layout->bits)) return -1;
+    if (layout->compression != 0 && layout->compression != 3)
+        return -1;
+    if (!SupportedDepth(layout->bits))
+        return -1;
     if (layout->compression == 3) {
-        if (layout->bits != 16 && layout->bits != 32) return -1;
+        if (layout->bits != 16 && layout->bits != 32)
+            return -1;
         // Masks follow a 40-byte header, or lie inside a larger one.
         const std::int64_t maskAt = 14 + 40;
         unsigned char m[12];
-        if (!file.ReadAt(maskAt, m, 12)) return -1;
-        for (int i = 0; i < 3; ++i) layout->masks[i] = Le32(m + 4 * i);
+        if (!file.ReadAt(maskAt, m, 12))
+            return -1;
+        for (int i = 0; i < 3; ++i)
+            layout->masks[i] = Le32(m + 4 * i);
     } else if (layout->bits == 16) {
         layout->masks[0] = 0x7C00;
         layout->masks[1] = 0x03E0;
@@ -456,14 +482,18 @@ int ReadBmpLayout(platform::File& file, BmpLayout* layout) {
         const int entryBytes = infoSize == 12 ? 3 : 4;
         std::int64_t count = infoSize >= 40 ? Le32(info + 32) : 0;
         const int full = 1 << layout->bits;
-        if (count <= 0 || count > full) count = full;
+        if (count <= 0 || count > full)
+            count = full;
         std::int64_t tableAt = 14 + std::int64_t(infoSize);
-        if (layout->compression == 3) tableAt += 12;
+        if (layout->compression == 3)
+            tableAt += 12;
         // Never read the table from the pixels: a short one is padded black.
         const std::int64_t room = (layout->pixelOffset - tableAt) / entryBytes;
-        if (room < count) count = std::max<std::int64_t>(0, room);
+        if (room < count)
+            count = std::max<std::int64_t>(0, room);
         std::vector<unsigned char> raw(std::size_t(count) * entryBytes);
-        if (count > 0 && !file.ReadAt(tableAt, raw.data(), raw.size())) return -1;
+        if (count > 0 && !file.ReadAt(tableAt, raw.data(), raw.size()))
+            return -1;
         layout->table.resize(std::size_t(count));
         for (std::int64_t i = 0; i < count; ++i) {
             const unsigned char* e = raw.data() + i * entryBytes;
@@ -487,7 +517,8 @@ int MaskShift(std::uint32_t mask) {
 }
 
 BYTE MaskChannel(std::uint32_t value, std::uint32_t mask) {
-    if (!mask) return 0;
+    if (!mask)
+        return 0;
     const int shift = MaskShift(mask);
     const std::uint32_t top = mask >> shift;
     return BYTE(((value & mask) >> shift) * 255u / top);
@@ -498,14 +529,18 @@ BYTE MaskChannel(std::uint32_t value, std::uint32_t mask) {
 gdi::HBITMAP ReadBmpRect(platform::File& file, const BmpLayout& L, int x, int y, int w, int h) {
     const int outBits = BmpOutputBits(L.bits);
     std::vector<RGBQUAD> table = L.table;
-    if (outBits == 8) table.resize(256);
-    if (outBits == 1) table.resize(2);
+    if (outBits == 8)
+        table.resize(256);
+    if (outBits == 1)
+        table.resize(2);
     gdi::HBITMAP out = gdi::Bitmap::Create(w, h, outBits, outBits <= 8 ? table.data() : nullptr,
                                            outBits <= 8 ? int(table.size()) : 0);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const int x0 = std::max(x, 0), x1 = std::min<std::int64_t>(std::int64_t(x) + w, L.width);
     const int y0 = std::max(y, 0), y1 = std::min<std::int64_t>(std::int64_t(y) + h, L.height);
-    if (x0 >= x1 || y0 >= y1) return out;
+    if (x0 >= x1 || y0 >= y1)
+        return out;
     // Only the bytes of the rectangle's columns are read from each row.
     const std::int64_t firstByte = std::int64_t(x0) * L.bits / 8;
     const std::int64_t lastByte = (std::int64_t(x1) * L.bits + 7) / 8;
@@ -522,8 +557,8 @@ gdi::HBITMAP ReadBmpRect(platform::File& file, const BmpLayout& L, int x, int y,
                 case 1:
                 case 4:
                 case 8: {
-                    const int v = (row[bit / 8] >> (8 - L.bits - int(bit % 8))) &
-                                  ((1 << L.bits) - 1);
+                    const int v =
+                        (row[bit / 8] >> (8 - L.bits - int(bit % 8))) & ((1 << L.bits) - 1);
                     SetIndexAt(d, dx, outBits, v);
                     break;
                 }
@@ -558,7 +593,8 @@ struct GifImage {
 };
 
 bool Affordable(std::uint64_t bytes) {
-    if (bytes > gdi::Bitmap::kMaxBytes) return false;
+    if (bytes > gdi::Bitmap::kMaxBytes)
+        return false;
     const std::uint64_t memory = platform::TotalPhysicalMemory();
     return memory == 0 || bytes <= memory / 2;
 }
@@ -567,58 +603,74 @@ bool Affordable(std::uint64_t bytes) {
 // that is not a GIF, -1 for a damaged one.
 int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
     platform::File f = platform::File::Open(path, O_RDONLY);
-    if (!f.IsOpen()) return 0;
+    if (!f.IsOpen())
+        return 0;
     unsigned char head[13];
-    if (!f.ReadAt(0, head, 13) || std::memcmp(head, "GIF8", 4) != 0) return 0;
+    if (!f.ReadAt(0, head, 13) || std::memcmp(head, "GIF8", 4) != 0)
+        return 0;
     out->width = Le16(head + 6);
     out->height = Le16(head + 8);
-    if (out->width < 1 || out->height < 1) return -1;
-    if (headerOnly) return 1;
+    if (out->width < 1 || out->height < 1)
+        return -1;
+    if (headerOnly)
+        return 1;
     std::string data;
-    if (!platform::ReadWholeFile(path, &data)) return -1;
+    if (!platform::ReadWholeFile(path, &data))
+        return -1;
     const auto* p = reinterpret_cast<const unsigned char*>(data.data());
     const std::size_t n = data.size();
     std::size_t at = 13;
     auto readTable = [&](int packed, std::vector<RGBQUAD>* table) {
         const std::size_t count = std::size_t(2) << (packed & 7);
-        if (at + count * 3 > n) return false;
+        if (at + count * 3 > n)
+            return false;
         table->clear();
         for (std::size_t i = 0; i < count; ++i, at += 3)
             table->push_back(gdi::MakeQuad(p[at], p[at + 1], p[at + 2]));
         return true;
     };
     std::vector<RGBQUAD> global;
-    if ((head[10] & 0x80) && !readTable(head[10], &global)) return -1;
-    if (!Affordable(std::uint64_t(out->width) * std::uint64_t(out->height))) return -1;
+    if ((head[10] & 0x80) && !readTable(head[10], &global))
+        return -1;
+    if (!Affordable(std::uint64_t(out->width) * std::uint64_t(out->height)))
+        return -1;
     out->indices.assign(std::size_t(out->width) * std::size_t(out->height),
                         global.empty() ? 0 : head[11]);
     out->table = global;
     while (at < n) {
         const unsigned char kind = p[at++];
-        if (kind == 0x3B) break;
+        if (kind == 0x3B)
+            break;
         if (kind == 0x21) {  // extension: label, then sub-blocks
-            if (at >= n) return -1;
+            if (at >= n)
+                return -1;
             ++at;
-            while (at < n && p[at] != 0) at += std::size_t(p[at]) + 1;
+            while (at < n && p[at] != 0)
+                at += std::size_t(p[at]) + 1;
             ++at;
             continue;
         }
-        if (kind != 0x2C || at + 9 > n) return -1;
+        if (kind != 0x2C || at + 9 > n)
+            return -1;
         const int left = Le16(p + at), top = Le16(p + at + 2);
         const int w = Le16(p + at + 4), h = Le16(p + at + 6);
         const int packed = p[at + 8];
         at += 9;
         if (packed & 0x80) {
-            if (!readTable(packed, &out->table)) return -1;
+            if (!readTable(packed, &out->table))
+                return -1;
         }
         const bool interlaced = (packed & 0x40) != 0;
-        if (at >= n) return -1;
+        if (at >= n)
+            return -1;
         const int minSize = p[at++];
-        if (minSize < 2 || minSize > 8) return -1;
+        if (minSize < 2 || minSize > 8)
+            return -1;
         std::vector<unsigned char> lzw;
         while (at < n && p[at] != 0) {
             const std::size_t len = p[at];
-            if (at + 1 + len > n) return -1;
+            if (at + 1 + len > n)
+                return -1;
             lzw.insert(lzw.end(), p + at + 1, p + at + 1 + len);
             at += len + 1;
         }
@@ -627,7 +679,8 @@ int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
         int codeSize = minSize + 1, next = clear + 2, prev = -1, first = 0;
         std::vector<std::uint16_t> prefix(4096);
         std::vector<std::uint8_t> suffix(4096), stack;
-        for (int i = 0; i < clear; ++i) suffix[i] = std::uint8_t(i);
+        for (int i = 0; i < clear; ++i)
+            suffix[i] = std::uint8_t(i);
         const std::size_t total = std::size_t(w) * std::size_t(h);
         std::size_t produced = 0;
         // Row order: interlaced images come in four passes.
@@ -637,13 +690,16 @@ int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
             if (interlaced) {
                 const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
                 for (int pass = 0; pass < 4; ++pass)
-                    for (int y = starts[pass]; y < h; y += steps[pass]) rowOf[k++] = y;
+                    for (int y = starts[pass]; y < h; y += steps[pass])
+                        rowOf[k++] = y;
             } else {
-                for (int y = 0; y < h; ++y) rowOf[k++] = y;
+                for (int y = 0; y < h; ++y)
+                    rowOf[k++] = y;
             }
         }
         auto put = [&](std::uint8_t v) {
-            if (produced >= total) return;
+            if (produced >= total)
+                return;
             const int x = int(produced % std::size_t(w)) + left;
             const int y = rowOf[produced / std::size_t(w)] + top;
             ++produced;
@@ -662,14 +718,17 @@ int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
                 prev = -1;
                 continue;
             }
-            if (code == end) break;
+            if (code == end)
+                break;
             if (prev < 0) {
-                if (code >= clear) return -1;
+                if (code >= clear)
+                    return -1;
                 put(std::uint8_t(code));
                 prev = first = code;
                 continue;
             }
-            if (code > next) return -1;
+            if (code > next)
+                return -1;
             const int incoming = code;
             stack.clear();
             if (code == next) {
@@ -682,16 +741,19 @@ int ReadGif(const std::string& path, bool headerOnly, GifImage* out) {
             }
             first = code;
             stack.push_back(std::uint8_t(first));
-            for (auto it = stack.rbegin(); it != stack.rend(); ++it) put(*it);
+            for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+                put(*it);
             if (next < 4096) {
                 prefix[next] = std::uint16_t(prev);
                 suffix[next] = std::uint8_t(first);
                 ++next;
-                if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
+                if (next == (1 << codeSize) && codeSize < 12)
+                    ++codeSize;
             }
             prev = incoming;
         }
-        if (produced < total) return -1;
+        if (produced < total)
+            return -1;
         return 1;
     }
     return -1;
@@ -702,9 +764,11 @@ gdi::HBITMAP GifRect(const GifImage& gif, int x, int y, int w, int h) {
     table.resize(256);
     gdi::HBITMAP out = gdi::Bitmap::Create(w, h, 8, gif.table.empty() ? nullptr : table.data(),
                                            gif.table.empty() ? 0 : 256);
-    if (!out) return nullptr;
+    if (!out)
+        return nullptr;
     const int x0 = std::max(x, 0), x1 = int(std::min<std::int64_t>(std::int64_t(x) + w, gif.width));
-    const int y0 = std::max(y, 0), y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, gif.height));
+    const int y0 = std::max(y, 0),
+              y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, gif.height));
     for (int sy = y0; sy < y1; ++sy)
         std::memcpy(out->Row(sy - y) + (x0 - x),
                     gif.indices.data() + std::size_t(sy) * std::size_t(gif.width) + x0,
@@ -713,12 +777,18 @@ gdi::HBITMAP GifRect(const GifImage& gif, int x, int y, int w, int h) {
 }
 
 int FormatOfReader(const QByteArray& name) {
-    if (name == "bmp") return kFormatBmpRle;
-    if (name == "png") return kFormatPng;
-    if (name == "jpeg" || name == "jpg") return kFormatJpeg;
-    if (name == "tif" || name == "tiff") return kFormatTiff;
-    if (name == "gif") return kFormatGif;
-    if (name == "pbm" || name == "pgm" || name == "ppm") return kFormatPnm;
+    if (name == "bmp")
+        return kFormatBmpRle;
+    if (name == "png")
+        return kFormatPng;
+    if (name == "jpeg" || name == "jpg")
+        return kFormatJpeg;
+    if (name == "tif" || name == "tiff")
+        return kFormatTiff;
+    if (name == "gif")
+        return kFormatGif;
+    if (name == "pbm" || name == "pgm" || name == "ppm")
+        return kFormatPnm;
     return kFormatUnknown;
 }
 
@@ -751,17 +821,21 @@ void RaiseAllocationLimit() {
 void PngResolution(const std::string& path, int* xDpi, int* yDpi) {
     *xDpi = *yDpi = 0;
     platform::File f = platform::File::Open(path, O_RDONLY);
-    if (!f.IsOpen()) return;
+    if (!f.IsOpen())
+        return;
     std::int64_t at = 8;
     const std::int64_t size = f.Size();
     while (at + 12 <= size) {
         unsigned char h[8];
-        if (!f.ReadAt(at, h, 8)) return;
+        if (!f.ReadAt(at, h, 8))
+            return;
         const std::uint32_t length = Be32(h);
-        if (std::memcmp(h + 4, "IDAT", 4) == 0 || std::memcmp(h + 4, "IEND", 4) == 0) return;
+        if (std::memcmp(h + 4, "IDAT", 4) == 0 || std::memcmp(h + 4, "IEND", 4) == 0)
+            return;
         if (std::memcmp(h + 4, "pHYs", 4) == 0 && length == 9) {
             unsigned char p[9];
-            if (!f.ReadAt(at + 8, p, 9)) return;
+            if (!f.ReadAt(at + 8, p, 9))
+                return;
             if (p[8] == 1) {
                 *xDpi = DpiOf(Be32(p));
                 *yDpi = DpiOf(Be32(p + 4));
@@ -782,15 +856,19 @@ bool IsDefaultResolution(const QImage& image) {
 // the layer's depth for it.
 gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
     const int bits = BitsOfImageFormat(image.format());
-    if (bits == 0) return nullptr;
+    if (bits == 0)
+        return nullptr;
     QImage src = image;
     std::vector<RGBQUAD> table;
     if (bits <= 8) {
-        if (src.format() == QImage::Format_MonoLSB) src = src.convertToFormat(QImage::Format_Mono);
+        if (src.format() == QImage::Format_MonoLSB)
+            src = src.convertToFormat(QImage::Format_Mono);
         if (src.format() == QImage::Format_Grayscale8) {
-            for (int i = 0; i < 256; ++i) table.push_back(gdi::MakeQuad(i, i, i));
+            for (int i = 0; i < 256; ++i)
+                table.push_back(gdi::MakeQuad(i, i, i));
         } else {
-            for (QRgb c : src.colorTable()) table.push_back(gdi::MakeQuad(qRed(c), qGreen(c), qBlue(c)));
+            for (QRgb c : src.colorTable())
+                table.push_back(gdi::MakeQuad(qRed(c), qGreen(c), qBlue(c)));
         }
         table.resize(bits == 1 ? 2 : 256);
     } else if (src.format() != QImage::Format_RGB888) {
@@ -798,9 +876,12 @@ gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
     }
     gdi::HBITMAP out = gdi::Bitmap::Create(w, h, bits, bits <= 8 ? table.data() : nullptr,
                                            bits <= 8 ? int(table.size()) : 0);
-    if (!out || src.isNull()) return nullptr;
-    const int x0 = std::max(x, 0), x1 = int(std::min<std::int64_t>(std::int64_t(x) + w, src.width()));
-    const int y0 = std::max(y, 0), y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, src.height()));
+    if (!out || src.isNull())
+        return nullptr;
+    const int x0 = std::max(x, 0),
+              x1 = int(std::min<std::int64_t>(std::int64_t(x) + w, src.width()));
+    const int y0 = std::max(y, 0),
+              y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, src.height()));
     for (int sy = y0; sy < y1; ++sy) {
         const uchar* s = src.constScanLine(sy);
         BYTE* d = out->Row(sy - y);
@@ -831,8 +912,10 @@ gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
 std::uint64_t LoadCost(const FileInfo& info) {
     const std::uint64_t pixels = std::uint64_t(info.width) * std::uint64_t(info.height);
     std::uint64_t cost = std::uint64_t(StrideOf(info.width, info.bitsPerPixel)) * info.height;
-    if (info.format == kFormatGif) cost += pixels + std::uint64_t(64) * 1024;
-    else if (info.format != kFormatBmp) cost += pixels * 8;  // up to 64-bit decoding
+    if (info.format == kFormatGif)
+        cost += pixels + std::uint64_t(64) * 1024;
+    else if (info.format != kFormatBmp)
+        cost += pixels * 8;  // up to 64-bit decoding
     return cost;
 }
 
@@ -844,7 +927,8 @@ bool Affordable(const FileInfo& info) {
 // Decodes rectangle (x, y, w, h) of a file (the whole file when w is 0).
 bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
     FileInfo info;
-    if (GetFileInfo(path, &info) < 0) return false;
+    if (GetFileInfo(path, &info) < 0)
+        return false;
     const bool whole = w == 0;
     if (whole) {
         x = y = 0;
@@ -854,7 +938,8 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
     if (info.format == kFormatBmp) {
         platform::File f = platform::File::Open(path, O_RDONLY);
         BmpLayout layout;
-        if (!f.IsOpen() || ReadBmpLayout(f, &layout) != 1) return false;
+        if (!f.IsOpen() || ReadBmpLayout(f, &layout) != 1)
+            return false;
         out->pixels = ReadBmpRect(f, layout, x, y, w, h);
         out->xResolution = layout.xDpi;
         out->yResolution = layout.yDpi;
@@ -862,7 +947,8 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
     }
     if (info.format == kFormatGif) {
         GifImage gif;
-        if (ReadGif(path, false, &gif) != 1) return false;
+        if (ReadGif(path, false, &gif) != 1)
+            return false;
         out->pixels = GifRect(gif, x, y, w, h);
         return out->pixels != nullptr;
     }
@@ -873,7 +959,8 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
     if (!whole && reader.supportsOption(QImageIOHandler::ClipRect)) {
         reader.setClipRect(wanted);
         QImage image = reader.read();
-        if (image.isNull()) return false;
+        if (image.isNull())
+            return false;
         out->pixels = FromImage(image, x - wanted.x(), y - wanted.y(), w, h);
         if (!IsDefaultResolution(image)) {
             out->xResolution = DpiOf(image.dotsPerMeterX());
@@ -901,23 +988,29 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
 // ---------------------------------------------------------------- records
 
 int AllocateBitmap(BitmapHandle* bitmap, int /*memoryOption*/, int width, int height, int bits) {
-    if (!bitmap) return 0;
+    if (!bitmap)
+        return 0;
     FreeBitmap(bitmap);
-    if (!SupportedDepth(bits) || !SupportedSize(width, height)) return 0;
+    if (!SupportedDepth(bits) || !SupportedSize(width, height))
+        return 0;
     gdi::HBITMAP pixels = gdi::Bitmap::Create(width, height, bits);
-    if (!pixels) return 0;
+    if (!pixels)
+        return 0;
     Adopt(bitmap, std::move(pixels));
     return 1;
 }
 
 void FreeBitmap(BitmapHandle* bitmap) {
-    if (bitmap) *bitmap = BitmapHandle{};
+    if (bitmap)
+        *bitmap = BitmapHandle{};
 }
 
 int InitBitmap(BitmapHandle* bitmap, int width, int height, int bits) {
-    if (!bitmap) return 0;
+    if (!bitmap)
+        return 0;
     *bitmap = BitmapHandle{};
-    if (!SupportedDepth(bits) || !SupportedSize(width, height)) return 0;
+    if (!SupportedDepth(bits) || !SupportedSize(width, height))
+        return 0;
     bitmap->width = width;
     bitmap->height = height;
     bitmap->bitsPerPixel = bits;
@@ -945,17 +1038,21 @@ int SetBitmapPalette(BitmapHandle* bitmap, int first, int count, const RGBQUAD* 
 
 int ChangeBitsPerPixel(BitmapHandle* dst, const BitmapHandle* src, int bits, int /*order*/,
                        const RGBQUAD* palette, int colors) {
-    if (!dst || !src || !src->IsAllocated() || !SupportedDepth(bits)) return 0;
+    if (!dst || !src || !src->IsAllocated() || !SupportedDepth(bits))
+        return 0;
     const gdi::Bitmap& from = *src->pixels;
     gdi::HBITMAP converted;
     if (bits == from.BitsPerPixel() && (!palette || colors <= 0 || bits > 8)) {
-        if (dst == src) return 1;
+        if (dst == src)
+            return 1;
         converted = from.CreateCompatible(from.Width(), from.Height());
-        if (!converted) return 0;
+        if (!converted)
+            return 0;
         std::memcpy(converted->Bits(), from.Bits(), from.SizeBytes());
     } else {
         converted = Convert(from, bits, palette, colors);
-        if (!converted) return 0;
+        if (!converted)
+            return 0;
     }
     if (dst != src) {
         *dst = BitmapHandle{};
@@ -969,17 +1066,22 @@ int ChangeBitsPerPixel(BitmapHandle* dst, const BitmapHandle* src, int bits, int
 }
 
 int ResizeBitmap(BitmapHandle* bitmap, int width, int height, int flags) {
-    if (!bitmap || !bitmap->IsAllocated() || !SupportedSize(width, height)) return 0;
+    if (!bitmap || !bitmap->IsAllocated() || !SupportedSize(width, height))
+        return 0;
     const gdi::Bitmap& src = *bitmap->pixels;
-    const bool smooth = (flags & kResizeSmooth) && (src.BitsPerPixel() == 24 || src.BitsPerPixel() == 32);
-    gdi::HBITMAP out = smooth ? ResizeBilinear(src, width, height) : ResizeNearest(src, width, height);
-    if (!out) return 0;
+    const bool smooth =
+        (flags & kResizeSmooth) && (src.BitsPerPixel() == 24 || src.BitsPerPixel() == 32);
+    gdi::HBITMAP out =
+        smooth ? ResizeBilinear(src, width, height) : ResizeNearest(src, width, height);
+    if (!out)
+        return 0;
     Adopt(bitmap, std::move(out));
     return 1;
 }
 
 HDC CreateBitmapDC(BitmapHandle* bitmap) {
-    if (!bitmap || !bitmap->IsAllocated()) return nullptr;
+    if (!bitmap || !bitmap->IsAllocated())
+        return nullptr;
     return gdi::CreateDCForBitmap(bitmap->pixels).release();
 }
 
@@ -988,13 +1090,15 @@ void DeleteBitmapDC(HDC dc) {
 }
 
 int LockBitmap(BitmapHandle* bitmap) {
-    if (!bitmap || !bitmap->IsAllocated()) return 0;
+    if (!bitmap || !bitmap->IsAllocated())
+        return 0;
     ++bitmap->lockCount;
     return 1;
 }
 
 int UnlockBitmap(BitmapHandle* bitmap) {
-    if (!bitmap || bitmap->lockCount <= 0) return 0;
+    if (!bitmap || bitmap->lockCount <= 0)
+        return 0;
     --bitmap->lockCount;
     return 1;
 }
@@ -1018,7 +1122,8 @@ long PutBitmapRow(BitmapHandle* bitmap, const void* buffer, int row, long bytes)
 }
 
 int FillBitmap(BitmapHandle* bitmap, COLORREF color) {
-    if (!bitmap || !bitmap->IsAllocated()) return 0;
+    if (!bitmap || !bitmap->IsAllocated())
+        return 0;
     gdi::Bitmap& bm = *bitmap->pixels;
     DWORD value;
     if ((color >> 24) == 1 && bm.IsIndexed()) {
@@ -1042,7 +1147,8 @@ int FillBitmap(BitmapHandle* bitmap, COLORREF color) {
                     p[2] = BYTE(value >> 16);
                 }
             } else {
-                for (int x = r.left(); x <= r.right(); ++x) bm.SetValue(x, y, value);
+                for (int x = r.left(); x <= r.right(); ++x)
+                    bm.SetValue(x, y, value);
             }
         }
     }
@@ -1050,7 +1156,8 @@ int FillBitmap(BitmapHandle* bitmap, COLORREF color) {
 }
 
 int FlipBitmap(BitmapHandle* bitmap) {
-    if (!bitmap || !bitmap->IsAllocated()) return 0;
+    if (!bitmap || !bitmap->IsAllocated())
+        return 0;
     gdi::Bitmap& bm = *bitmap->pixels;
     std::vector<BYTE> tmp(static_cast<std::size_t>(bm.Stride()));
     for (int top = 0, bottom = bm.Height() - 1; top < bottom; ++top, --bottom) {
@@ -1076,13 +1183,15 @@ bool BitmapHasRegion(const BitmapHandle* bitmap) {
 }
 
 void FreeBitmapRegion(BitmapHandle* bitmap) {
-    if (!bitmap) return;
+    if (!bitmap)
+        return;
     bitmap->hasRegion = false;
     bitmap->region = QRegion();
 }
 
 int GetBitmapRegion(const BitmapHandle* bitmap, const RegionTransform* transform, QRegion* out) {
-    if (!bitmap || !bitmap->hasRegion || !out) return 0;
+    if (!bitmap || !bitmap->hasRegion || !out)
+        return 0;
     if (!transform) {
         *out = bitmap->region;
         return 1;
@@ -1092,9 +1201,11 @@ int GetBitmapRegion(const BitmapHandle* bitmap, const RegionTransform* transform
 
 int SetBitmapRegion(BitmapHandle* bitmap, const RegionTransform* transform, const QRegion& region,
                     int combine) {
-    if (!bitmap || !bitmap->IsAllocated()) return 0;
+    if (!bitmap || !bitmap->IsAllocated())
+        return 0;
     QRegion mapped;
-    if (!ToBitmapCoordinates(transform, region, &mapped)) return 0;
+    if (!ToBitmapCoordinates(transform, region, &mapped))
+        return 0;
     return Combine(bitmap, mapped, combine);
 }
 
@@ -1104,18 +1215,22 @@ int SetBitmapRectRegion(BitmapHandle* bitmap, const RegionTransform* transform, 
 }
 
 HPALETTE SelectBitmapPalette(HDC dc, const BitmapHandle* bitmap) {
-    if (!dc || !bitmap || !bitmap->IsAllocated() || !bitmap->pixels->IsIndexed()) return nullptr;
+    if (!dc || !bitmap || !bitmap->IsAllocated() || !bitmap->pixels->IsIndexed())
+        return nullptr;
     HPALETTE palette = gdi::CreatePaletteFromBitmap(*bitmap->pixels);
-    if (!palette) return nullptr;
+    if (!palette)
+        return nullptr;
     gdi::SelectPalette(dc, palette);
     return palette;
 }
 
 int DrawRegionOutline(HDC dc, const BitmapHandle* bitmap, const RegionTransform* transform,
                       int frame) {
-    if (!dc || !dc->Target() || !bitmap || !bitmap->hasRegion) return 0;
+    if (!dc || !dc->Target() || !bitmap || !bitmap->hasRegion)
+        return 0;
     QRegion shown;
-    if (GetBitmapRegion(bitmap, transform, &shown) != 1) return 0;
+    if (GetBitmapRegion(bitmap, transform, &shown) != 1)
+        return 0;
     gdi::Bitmap& target = *dc->Target();
     const int phase = ((frame % 8) + 8) % 8;
     // The pixels that leave the region when moved one step in any direction.
@@ -1134,13 +1249,16 @@ int DrawRegionOutline(HDC dc, const BitmapHandle* bitmap, const RegionTransform*
 // ---------------------------------------------------------------- files
 
 int GetFileInfo(const std::string& path, FileInfo* info) {
-    if (!info) return -1;
+    if (!info)
+        return -1;
     *info = FileInfo{};
     platform::File f = platform::File::Open(path, O_RDONLY);
-    if (!f.IsOpen()) return -1;
+    if (!f.IsOpen())
+        return -1;
     BmpLayout layout;
     const int bmp = ReadBmpLayout(f, &layout);
-    if (bmp == -1) return -1;
+    if (bmp == -1)
+        return -1;
     if (bmp == 1) {
         info->format = kFormatBmp;
         info->width = layout.width;
@@ -1157,33 +1275,41 @@ int GetFileInfo(const std::string& path, FileInfo* info) {
         RaiseAllocationLimit();
         QImageReader reader(QString::fromStdString(path));
         reader.setAutoTransform(false);
-        if (!reader.canRead()) return -1;
+        if (!reader.canRead())
+            return -1;
         info->format = FormatOfReader(reader.format());
         const QSize size = reader.size();
         info->width = size.width();
         info->height = size.height();
         info->bitsPerPixel = BitsOfImageFormat(reader.imageFormat());
-        if (info->format == kFormatUnknown || info->bitsPerPixel == 0) return -1;
+        if (info->format == kFormatUnknown || info->bitsPerPixel == 0)
+            return -1;
         if (info->format == kFormatPng) {
             PngResolution(path, &info->xResolution, &info->yResolution);
         }
     }
-    if (!SupportedSize(info->width, info->height)) return -1;
+    if (!SupportedSize(info->width, info->height))
+        return -1;
     return 1;
 }
 
 void GetDefaultLoadOptions(LoadOptions* options) {
-    if (options) *options = LoadOptions{};
+    if (options)
+        *options = LoadOptions{};
 }
 
 int LoadBitmapFile(const std::string& path, BitmapHandle* bitmap, int bits, int /*order*/,
                    int /*flags*/, const LoadOptions* /*options*/, const FileInfo* /*info*/) {
-    if (!bitmap) return 0;
+    if (!bitmap)
+        return 0;
     FileInfo info;
-    if (GetFileInfo(path, &info) < 0) return 0;
-    if (!Affordable(info)) return 0;
+    if (GetFileInfo(path, &info) < 0)
+        return 0;
+    if (!Affordable(info))
+        return 0;
     Decoded decoded;
-    if (!Decode(path, 0, 0, 0, 0, &decoded)) return 0;
+    if (!Decode(path, 0, 0, 0, 0, &decoded))
+        return 0;
     BitmapHandle loaded;
     loaded.hasRegion = bitmap->hasRegion;
     loaded.region = bitmap->region;
@@ -1200,14 +1326,16 @@ int LoadBitmapFile(const std::string& path, BitmapHandle* bitmap, int bits, int 
 int LoadBitmapFileRect(const std::string& path, BitmapHandle* bitmap, int x, int y, int width,
                        int height) {
     constexpr int kFar = 1 << 22;  // keeps the rectangle's far edges in range
-    if (!bitmap || !SupportedSize(width, height) || x < -kFar || y < -kFar || x > kFar ||
-        y > kFar)
+    if (!bitmap || !SupportedSize(width, height) || x < -kFar || y < -kFar || x > kFar || y > kFar)
         return 0;
     FileInfo info;
-    if (GetFileInfo(path, &info) < 0) return 0;
-    if (!QRect(x, y, width, height).intersects(QRect(0, 0, info.width, info.height))) return 0;
+    if (GetFileInfo(path, &info) < 0)
+        return 0;
+    if (!QRect(x, y, width, height).intersects(QRect(0, 0, info.width, info.height)))
+        return 0;
     Decoded decoded;
-    if (!Decode(path, x, y, width, height, &decoded)) return 0;
+    if (!Decode(path, x, y, width, height, &decoded))
+        return 0;
     BitmapHandle loaded;
     loaded.xResolution = decoded.xResolution;
     loaded.yResolution = decoded.yResolution;

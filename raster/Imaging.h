@@ -123,7 +123,7 @@ struct BitmapHandle {
     int bitsPerPixel = 0;
     int bytesPerLine = 0;
     int viewPerspective = 0;
-    int colorCount = 0;  // palette entries: 2, 16 or 256; 0 above 8 bits
+    int colorCount = 0;   // palette entries: 2, 16 or 256; 0 above 8 bits
     int xResolution = 0;  // dots per inch
     int yResolution = 0;
     platform::gdi::HBITMAP pixels;
@@ -202,7 +202,7 @@ struct FileInfo {
     int width = 0;
     int height = 0;
     int bitsPerPixel = 0;  // the depth loading produces: 1, 8 or 24
-    int xResolution = 0;  // dots per inch, 0 when the file has none
+    int xResolution = 0;   // dots per inch, 0 when the file has none
     int yResolution = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,8 +55,7 @@ inline std::string Bmp(const BmpSpec& spec) {
     const int stride = ((spec.width * spec.bits + 31) / 32) * 4;
     std::string pixels;
     for (int i = 0; i < int(spec.rows.size()); ++i) {
-        const std::string& row =
-            spec.topDown ? spec.rows[i] : spec.rows[spec.rows.size() - 1 - i];
+        const std::string& row = spec.topDown ? spec.rows[i] : spec.rows[spec.rows.size() - 1 - i];
         std::string padded = row;
         padded.resize(std::size_t(stride), '\0');
         pixels += padded;
@@ -90,7 +90,8 @@ inline void Chunk(std::string& png, const char* type, const std::string& data) {
     Be32(png, std::uint32_t(data.size()));
     const std::string body = std::string(type, 4) + data;
     png += body;
-    Be32(png, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    Be32(png,
+         std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
 }
 
 // colourType: 0 grey, 2 RGB, 3 palette, 6 RGBA. rows: top first, unfiltered.
@@ -114,11 +115,13 @@ inline std::string Png(int width, int height, int bitDepth, int colourType,
     }
     if (!palette.empty()) {
         std::string plte;
-        for (const Rgb& c : palette) plte += {char(c.r), char(c.g), char(c.b)};
+        for (const Rgb& c : palette)
+            plte += {char(c.r), char(c.g), char(c.b)};
         Chunk(png, "PLTE", plte);
     }
     std::string raw;
-    for (const std::string& row : rows) raw += '\0' + row;
+    for (const std::string& row : rows)
+        raw += '\0' + row;
     std::vector<Bytef> packed(compressBound(uLong(raw.size())));
     uLongf length = packed.size();
     compress(packed.data(), &length, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
@@ -136,13 +139,98 @@ inline std::string Gif() {
     Le16(s, 1);
     s += {char(0xF1), 0, 0};
     const Rgb table[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {255, 0, 0}};
-    for (const Rgb& c : table) s += {char(c.r), char(c.g), char(c.b)};
+    for (const Rgb& c : table)
+        s += {char(c.r), char(c.g), char(c.b)};
     s += char(0x2C);
     Le16(s, 0);
     Le16(s, 0);
     Le16(s, 2);
     Le16(s, 1);
     s += {0, 2, 2, char(0xCC), 0x0A, 0, 0x3B};
+    return s;
+}
+
+// A GIF of width x height with a 256-entry global table and the given indices
+// (row by row from the top), LZW-compressed by the textbook encoder (minimum
+// code size 8, codes growing to 12 bits, a clear code when the table fills),
+// stored in interlaced row order when asked.
+inline std::string LzwGif(int width, int height, const std::vector<Rgb>& table,
+                          const std::vector<std::uint8_t>& indices, bool interlaced) {
+    std::vector<std::uint8_t> stream;
+    std::vector<int> order;
+    if (interlaced) {
+        const int starts[4] = {0, 4, 2, 1}, steps[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (int y = starts[pass]; y < height; y += steps[pass])
+                order.push_back(y);
+    } else {
+        for (int y = 0; y < height; ++y)
+            order.push_back(y);
+    }
+    for (int y : order)
+        stream.insert(stream.end(), indices.begin() + y * width, indices.begin() + (y + 1) * width);
+
+    std::string bits;  // packed codes
+    std::uint32_t acc = 0;
+    int accBits = 0;
+    auto out = [&](int code, int size) {
+        acc |= std::uint32_t(code) << accBits;
+        accBits += size;
+        while (accBits >= 8) {
+            bits += char(acc & 0xFF);
+            acc >>= 8;
+            accBits -= 8;
+        }
+    };
+    const int clear = 256, end = 257;
+    std::map<std::pair<int, int>, int> dict;
+    int next = 258, size = 9;
+    out(clear, size);
+    int w = stream[0];
+    for (std::size_t i = 1; i < stream.size(); ++i) {
+        const int k = stream[i];
+        auto it = dict.find({w, k});
+        if (it != dict.end()) {
+            w = it->second;
+            continue;
+        }
+        out(w, size);
+        if (next < 4096) {
+            dict[{w, k}] = next++;
+            if (next > (1 << size) && size < 12)
+                ++size;
+        } else {
+            out(clear, size);
+            dict.clear();
+            next = 258;
+            size = 9;
+        }
+        w = k;
+    }
+    out(w, size);
+    out(end, size);
+    if (accBits > 0)
+        bits += char(acc & 0xFF);
+
+    std::string s = "GIF89a";
+    Le16(s, unsigned(width));
+    Le16(s, unsigned(height));
+    s += {char(0xF7), 0, 0};
+    for (const Rgb& c : table)
+        s += {char(c.r), char(c.g), char(c.b)};
+    s += char(0x2C);
+    Le16(s, 0);
+    Le16(s, 0);
+    Le16(s, unsigned(width));
+    Le16(s, unsigned(height));
+    s += char(interlaced ? 0x40 : 0);
+    s += char(8);
+    for (std::size_t at = 0; at < bits.size(); at += 255) {
+        const std::string block = bits.substr(at, 255);
+        s += char(block.size());
+        s += block;
+    }
+    s += {0, 0x3B};
     return s;
 }
 

@@ -68,10 +68,16 @@ TEST_F(ImageLoad, PaletteBmpsKeepPaletteAndIndices) {
         std::vector<DWORD> expected;  // row 0 then row 1, 5 pixels each
     };
     const Case cases[] = {
-        {"8-bit", 8, {std::string("\0\1\2\3\4", 5), std::string("\4\3\2\1\0", 5)}, 8,
+        {"8-bit",
+         8,
+         {std::string("\0\1\2\3\4", 5), std::string("\4\3\2\1\0", 5)},
+         8,
          {0, 1, 2, 3, 4, 4, 3, 2, 1, 0}},
         // 4 bits: pixels 0 1 2 3 4 / 4 3 2 1 0, high nibble first.
-        {"4-bit", 4, {std::string("\x01\x23\x40", 3), std::string("\x43\x21\x00", 3)}, 8,
+        {"4-bit",
+         4,
+         {std::string("\x01\x23\x40", 3), std::string("\x43\x21\x00", 3)},
+         8,
          {0, 1, 2, 3, 4, 4, 3, 2, 1, 0}},
     };
     for (const Case& c : cases) {
@@ -84,7 +90,8 @@ TEST_F(ImageLoad, PaletteBmpsKeepPaletteAndIndices) {
         spec.rows = c.rows;
         spec.pixelsPerMetre = 3780;  // 96 dots per inch
         BitmapHandle b = Load(Put("p.bmp", imagefiles::Bmp(spec)), c.expectedBits, kFormatBmp);
-        for (int i = 0; i < 10; ++i) EXPECT_EQ(At(b, i % 5, i / 5), c.expected[i]) << i;
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(At(b, i % 5, i / 5), c.expected[i]) << i;
         EXPECT_EQ(Entry(b, 1), gdi::MakeQuad(255, 255, 255));
         EXPECT_EQ(Entry(b, 3), gdi::MakeQuad(255, 255, 255));
         EXPECT_EQ(Entry(b, 2), gdi::MakeQuad(255, 0, 0));
@@ -152,22 +159,44 @@ TEST_F(ImageLoad, PngDepthsPalettesAndResolution) {
     const Case cases[] = {
         {"palette 8", 8, 3, kDupPalette, {std::string("\3\2\1\0\4", 5)}, 8, {3, 2, 1, 0, 4}},
         // 2 bits: 3 2 1 0 1 packed from the top bits: 11 10 01 00 | 01 000000
-        {"palette 2", 2, 3, {{0, 0, 0}, {9, 9, 9}, {9, 9, 9}, {255, 255, 255}},
-         {std::string("\xe4\x40", 2)}, 8, {3, 2, 1, 0, 1}},
+        {"palette 2",
+         2,
+         3,
+         {{0, 0, 0}, {9, 9, 9}, {9, 9, 9}, {255, 255, 255}},
+         {std::string("\xe4\x40", 2)},
+         8,
+         {3, 2, 1, 0, 1}},
         {"grey 8", 8, 0, {}, {std::string("\x00\x10\x80\xfe\xff", 5)}, 8, {0, 16, 128, 254, 255}},
         {"grey 1", 1, 0, {}, {std::string("\xa8", 1)}, 1, {1, 0, 1, 0, 1}},
-        {"rgb 16", 16, 2, {},
-         {std::string("\x12\x34\x56\x78\x9a\xbc" "\0\0\0\0\0\0" "\xff\xff\0\0\0\0"
-                      "\0\0\0\0\0\0" "\0\0\0\0\0\0", 30)},
-         24, {0x0012569a, 0, 0x00ff0000, 0, 0}},
-        {"rgba 8", 8, 6, {}, {std::string("\x10\x20\x30\x00" "\x40\x50\x60\x80"
-                                          "\0\0\0\xff" "\0\0\0\xff" "\xff\xff\xff\xff", 20)},
-         24, {0x00102030, 0x00405060, 0, 0, 0x00ffffff}},
+        {"rgb 16",
+         16,
+         2,
+         {},
+         {std::string("\x12\x34\x56\x78\x9a\xbc"
+                      "\0\0\0\0\0\0"
+                      "\xff\xff\0\0\0\0"
+                      "\0\0\0\0\0\0"
+                      "\0\0\0\0\0\0",
+                      30)},
+         24,
+         {0x0012569a, 0, 0x00ff0000, 0, 0}},
+        {"rgba 8",
+         8,
+         6,
+         {},
+         {std::string("\x10\x20\x30\x00"
+                      "\x40\x50\x60\x80"
+                      "\0\0\0\xff"
+                      "\0\0\0\xff"
+                      "\xff\xff\xff\xff",
+                      20)},
+         24,
+         {0x00102030, 0x00405060, 0, 0, 0x00ffffff}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = Put("i.png", imagefiles::Png(5, 1, c.bitDepth, c.colourType,
-                                                              c.palette, c.rows, 11811));
+        const std::string path =
+            Put("i.png", imagefiles::Png(5, 1, c.bitDepth, c.colourType, c.palette, c.rows, 11811));
         BitmapHandle b = Load(path, c.expectedBits, kFormatPng);
         for (int x = 0; x < 5; ++x) {
             if (c.bitDepth == 16) {
@@ -223,9 +252,9 @@ TEST_F(ImageLoad, OtherFormatsThroughQt) {
         int format;
     };
     const Case cases[] = {
-        {"a.jpg", rgb, 24, kFormatJpeg},   {"b.jpg", grey, 8, kFormatJpeg},
-        {"c.ppm", rgb, 24, kFormatPnm},    {"d.pgm", grey, 8, kFormatPnm},
-        {"e.pbm", mono, 1, kFormatPnm},    {"f.tif", rgb, 24, kFormatTiff},
+        {"a.jpg", rgb, 24, kFormatJpeg},    {"b.jpg", grey, 8, kFormatJpeg},
+        {"c.ppm", rgb, 24, kFormatPnm},     {"d.pgm", grey, 8, kFormatPnm},
+        {"e.pbm", mono, 1, kFormatPnm},     {"f.tif", rgb, 24, kFormatTiff},
         {"g.tif", indexed, 8, kFormatTiff}, {"h.tif", mono, 1, kFormatTiff},
     };
     for (const Case& c : cases) {
@@ -249,6 +278,46 @@ TEST_F(ImageLoad, OtherFormatsThroughQt) {
     EXPECT_EQ(Entry(g, 3), gdi::MakeQuad(255, 0, 0));
 }
 
+// Larger GIFs, whose codes grow to 12 bits and whose table fills and is
+// cleared, plain and interlaced: indices as written, colours as Qt's own
+// reader decodes them.
+TEST_F(ImageLoad, LzwGifsDecodeAsQtDoes) {
+    const int w = 97, h = 41;
+    std::vector<Rgb> table;
+    for (int i = 0; i < 256; ++i)
+        table.push_back({std::uint8_t(i), std::uint8_t(255 - i), 7});
+    table[9] = table[10];  // a duplicate entry
+    std::vector<std::uint8_t> indices(std::size_t(w) * h);
+    std::uint32_t seed = 12345;
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        seed = seed * 1103515245u + 12345u;
+        // Runs of repeated values mixed with noise, so that both long and
+        // short strings enter the table.
+        indices[i] = (i / 13) % 3 == 0 ? std::uint8_t((seed >> 16) & 0xFF) : std::uint8_t(i / 50);
+    }
+    for (bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced);
+        const std::string path = Put("l.gif", imagefiles::LzwGif(w, h, table, indices, interlaced));
+        BitmapHandle b = Load(path, 8, kFormatGif);
+        const QImage qt(QString::fromStdString(path));
+        ASSERT_EQ(qt.width(), w);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const DWORD v = At(b, x, y);
+                ASSERT_EQ(v, indices[std::size_t(y) * w + x]) << x << "," << y;
+                const RGBQUAD q = Entry(b, int(v));
+                ASSERT_EQ(qRgb(q.rgbRed, q.rgbGreen, q.rgbBlue), qt.pixel(x, y) | 0xFF000000u);
+            }
+        EXPECT_EQ(Entry(b, 9), Entry(b, 10));
+    }
+    // A damaged stream is refused.
+    std::string damaged = imagefiles::LzwGif(w, h, table, indices, false);
+    damaged.resize(damaged.size() / 2);
+    const std::string path = Put("d.gif", damaged);
+    BitmapHandle b;
+    EXPECT_EQ(LoadBitmapFile(path, &b, 0, 1, 3, nullptr, nullptr), 0);
+}
+
 TEST_F(ImageLoad, Rectangles) {
     // A 6 x 4 8-bit BMP whose pixel (x, y) is 10 * y + x.
     imagefiles::BmpSpec spec;
@@ -258,13 +327,15 @@ TEST_F(ImageLoad, Rectangles) {
     spec.table = kDupPalette;
     for (int y = 0; y < 4; ++y) {
         std::string row;
-        for (int x = 0; x < 6; ++x) row += char(10 * y + x);
+        for (int x = 0; x < 6; ++x)
+            row += char(10 * y + x);
         spec.rows.push_back(row);
     }
     const std::string bmp = Put("r.bmp", imagefiles::Bmp(spec));
     QImage png(6, 4, QImage::Format_RGB32);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x) png.setPixel(x, y, qRgb(10 * y + x, 0, 0));
+        for (int x = 0; x < 6; ++x)
+            png.setPixel(x, y, qRgb(10 * y + x, 0, 0));
     const std::string pngPath = dir_.File("r.png");
     ASSERT_TRUE(png.save(QString::fromStdString(pngPath)));
 
@@ -274,8 +345,8 @@ TEST_F(ImageLoad, Rectangles) {
     const Case cases[] = {{0, 0, 6, 4}, {1, 2, 3, 2}, {4, 3, 5, 5}, {-2, -1, 3, 3}};
     for (const Case& c : cases) {
         for (const std::string& path : {bmp, pngPath}) {
-            SCOPED_TRACE(testing::Message() << path << " " << c.x << "," << c.y << " " << c.w
-                                            << "x" << c.h);
+            SCOPED_TRACE(testing::Message()
+                         << path << " " << c.x << "," << c.y << " " << c.w << "x" << c.h);
             BitmapHandle b;
             ASSERT_EQ(LoadBitmapFileRect(path, &b, c.x, c.y, c.w, c.h), 1);
             EXPECT_EQ(b.width, c.w);
@@ -369,7 +440,8 @@ TEST_F(ImageLoad, LoadingIntoAnAllocatedRecordReplacesItOnlyOnSuccess) {
     b.pixels->SetValue(0, 0, 42);
     EXPECT_EQ(LoadBitmapFile(dir_.File("missing.png"), &b, 0, 1, 3, nullptr, nullptr), 0);
     EXPECT_EQ(At(b, 0, 0), 42u);
-    const std::string path = Put("one.png", imagefiles::Png(2, 1, 8, 0, {}, {std::string("\7\0", 2)}));
+    const std::string path =
+        Put("one.png", imagefiles::Png(2, 1, 8, 0, {}, {std::string("\7\0", 2)}));
     ASSERT_EQ(LoadBitmapFile(path, &b, 0, 1, 3, nullptr, nullptr), 1);
     EXPECT_EQ(b.width, 2);
     EXPECT_EQ(At(b, 0, 0), 7u);

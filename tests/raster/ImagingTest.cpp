@@ -40,8 +40,12 @@ TEST(ImagingRecord, AllocateFillsTheRecordAndRefusesBadArguments) {
     struct Case {
         int w, h, bits;
     };
-    const Case bad[] = {{0, 5, 8},  {5, 0, 8},          {-1, 5, 24},
-                        {5, 5, 2},  {5, 5, 0},          {(1 << 20) + 1, 1, 1},
+    const Case bad[] = {{0, 5, 8},
+                        {5, 0, 8},
+                        {-1, 5, 24},
+                        {5, 5, 2},
+                        {5, 5, 0},
+                        {(1 << 20) + 1, 1, 1},
                         {1, (1 << 20) + 1, 1}};
     for (const Case& c : bad) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << "x" << c.bits);
@@ -88,7 +92,8 @@ BitmapHandle DuplicatePaletteBitmap() {
     pal[1] = pal[3] = gdi::MakeQuad(255, 255, 255);
     pal[4] = gdi::MakeQuad(0, 0, 250);
     SetBitmapPalette(&b, 0, 256, pal.data());
-    for (int x = 0; x < 4; ++x) b.pixels->SetValue(x, 0, DWORD(3 - x));
+    for (int x = 0; x < 4; ++x)
+        b.pixels->SetValue(x, 0, DWORD(3 - x));
     return b;
 }
 
@@ -96,9 +101,11 @@ TEST(ImagingConvert, RemapOntoOwnPaletteIsTheIdentity) {
     BitmapHandle b = DuplicatePaletteBitmap();
     std::vector<RGBQUAD> pal = Table(256);
     GetBitmapPalette(&b, 0, 256, pal.data());
-    for (auto& q : pal) q.rgbReserved = 2;  // flags do not count
+    for (auto& q : pal)
+        q.rgbReserved = 2;  // flags do not count
     ASSERT_EQ(ChangeBitsPerPixel(&b, &b, 8, 2, pal.data(), 250), 1);
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(At(b, x, 0), DWORD(3 - x)) << x;
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(At(b, x, 0), DWORD(3 - x)) << x;
 }
 
 TEST(ImagingConvert, OtherColoursGoToTheNearestEntryLowestIndexFirst) {
@@ -142,13 +149,15 @@ TEST(ImagingConvert, DepthChangesWithoutAPalette) {
     BitmapHandle b;
     ASSERT_EQ(AllocateBitmap(&b, 1, 3, 1, 24), 1);
     const DWORD colours[3] = {0x00102030, 0x00FFFFFF, 0x00102030};
-    for (int x = 0; x < 3; ++x) b.pixels->SetValue(x, 0, colours[x]);
+    for (int x = 0; x < 3; ++x)
+        b.pixels->SetValue(x, 0, colours[x]);
     ASSERT_EQ(ChangeBitsPerPixel(&b, &b, 8, 2, nullptr, 0), 1);
     EXPECT_EQ(b.bitsPerPixel, 8);
     EXPECT_EQ(At(b, 0, 0), At(b, 2, 0));
     EXPECT_NE(At(b, 0, 0), At(b, 1, 0));
     ASSERT_EQ(ChangeBitsPerPixel(&b, &b, 24, 4, nullptr, 0), 1);
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(At(b, x, 0), colours[x]);
+    for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(At(b, x, 0), colours[x]);
 
     BitmapHandle mono;
     ASSERT_EQ(AllocateBitmap(&mono, 1, 9, 1, 1), 1);
@@ -163,18 +172,21 @@ TEST(ImagingConvert, DepthChangesWithoutAPalette) {
     // An 8-bit bitmap without a palette given stays as it is.
     BitmapHandle d = DuplicatePaletteBitmap();
     ASSERT_EQ(ChangeBitsPerPixel(&d, &d, 8, 2, nullptr, 0), 1);
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(At(d, x, 0), DWORD(3 - x));
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(At(d, x, 0), DWORD(3 - x));
 }
 
 TEST(ImagingConvert, ManyColoursGetAColourCube) {
     BitmapHandle b;
     ASSERT_EQ(AllocateBitmap(&b, 1, 300, 1, 24), 1);
-    for (int x = 0; x < 300; ++x) b.pixels->SetValue(x, 0, DWORD(x * 50000));
+    for (int x = 0; x < 300; ++x)
+        b.pixels->SetValue(x, 0, DWORD(x * 50000));
     ASSERT_EQ(ChangeBitsPerPixel(&b, &b, 8, 2, nullptr, 0), 1);
     RGBQUAD q;
     GetBitmapPalette(&b, 251, 1, &q);
     EXPECT_EQ(q, gdi::MakeQuad(255, 255, 255));  // the cube's last entry
-    for (int x = 0; x < 300; ++x) ASSERT_LE(At(b, x, 0), 251u);
+    for (int x = 0; x < 300; ++x)
+        ASSERT_LE(At(b, x, 0), 251u);
 }
 
 TEST(ImagingResize, NearestAndBilinear) {
@@ -189,19 +201,22 @@ TEST(ImagingResize, NearestAndBilinear) {
     EXPECT_EQ(n.width, 4);
     EXPECT_EQ(n.height, 2);
     const DWORD nearest[4] = {0, 0, 0x00C8C8C8, 0x00C8C8C8};
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(At(n, x, 1), nearest[x]) << x;
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(At(n, x, 1), nearest[x]) << x;
 
     ASSERT_EQ(ResizeBitmap(&b, 4, 1, kResizeSmooth), 1);
     // Centres at -0.25, 0.25, 0.75, 1.25 of the source: 0, 50, 150, 200.
     const int grey[4] = {0, 50, 150, 200};
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(At(b, x, 0), DWORD(grey[x] * 0x010101)) << x;
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(At(b, x, 0), DWORD(grey[x] * 0x010101)) << x;
 
     BitmapHandle indexed;
     ASSERT_EQ(AllocateBitmap(&indexed, 1, 2, 1, 8), 1);
     indexed.pixels->SetValue(1, 0, 7);
     ASSERT_EQ(ResizeBitmap(&indexed, 4, 1, kResizeSmooth), 1);
     const DWORD idx[4] = {0, 0, 7, 7};
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(At(indexed, x, 0), idx[x]);
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(At(indexed, x, 0), idx[x]);
     EXPECT_EQ(ResizeBitmap(&indexed, 0, 1, 0), 0);
     EXPECT_EQ(indexed.width, 4);
 }
@@ -258,7 +273,8 @@ TEST(ImagingFill, FillsInsideTheRegionOnly) {
 TEST(ImagingFlip, ToggleIsItsOwnInverseAndPerspective) {
     BitmapHandle b;
     ASSERT_EQ(AllocateBitmap(&b, 1, 2, 3, 8), 1);
-    for (int y = 0; y < 3; ++y) b.pixels->SetValue(0, y, DWORD(y + 1));
+    for (int y = 0; y < 3; ++y)
+        b.pixels->SetValue(0, y, DWORD(y + 1));
     ASSERT_EQ(FlipBitmap(&b), 1);
     EXPECT_EQ(At(b, 0, 0), 3u);
     EXPECT_EQ(At(b, 0, 2), 1u);
@@ -291,17 +307,21 @@ TEST(ImagingRegion, ThroughTheTransform) {
     };
     // Edges: floor(e * num / den) + offset.
     const Case cases[] = {
-        {{1, 1, 1, 1, 1, 0, 0}, {QRect(QPoint(1, 2), QPoint(3, 4)), QRect(QPoint(10, 10), QPoint(12, 19))}},
-        {{1, 1, 1, 1, 1, 5, -3}, {QRect(QPoint(6, -1), QPoint(8, 1)), QRect(QPoint(15, 7), QPoint(17, 16))}},
+        {{1, 1, 1, 1, 1, 0, 0},
+         {QRect(QPoint(1, 2), QPoint(3, 4)), QRect(QPoint(10, 10), QPoint(12, 19))}},
+        {{1, 1, 1, 1, 1, 5, -3},
+         {QRect(QPoint(6, -1), QPoint(8, 1)), QRect(QPoint(15, 7), QPoint(17, 16))}},
         // 2/1: (2,4)-(8,10) and (20,20)-(26,40), then offset (-7, 11).
-        {{1, 2, 1, 2, 1, -7, 11}, {QRect(QPoint(-5, 15), QPoint(0, 20)), QRect(QPoint(13, 31), QPoint(18, 50))}},
+        {{1, 2, 1, 2, 1, -7, 11},
+         {QRect(QPoint(-5, 15), QPoint(0, 20)), QRect(QPoint(13, 31), QPoint(18, 50))}},
         // 1/3: x edges 1,4 -> 0,1; y 2,5 -> 0,1; 10,13 -> 3,4; 10,20 -> 3,6;
         // offset (2, 1).
-        {{1, 1, 3, 1, 3, 2, 1}, {QRect(QPoint(2, 1), QPoint(2, 1)), QRect(QPoint(5, 4), QPoint(5, 6))}},
+        {{1, 1, 3, 1, 3, 2, 1},
+         {QRect(QPoint(2, 1), QPoint(2, 1)), QRect(QPoint(5, 4), QPoint(5, 6))}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.t.xNumerator << "/" << c.t.xDenominator << " + "
-                                        << c.t.xOffset);
+        SCOPED_TRACE(testing::Message()
+                     << c.t.xNumerator << "/" << c.t.xDenominator << " + " << c.t.xOffset);
         ASSERT_EQ(GetBitmapRegion(&b, &c.t, &out), 1);
         EXPECT_EQ(Rects(out), c.expected);
         // And back: the inverse mapping gives the bitmap's region where the
@@ -343,15 +363,15 @@ TEST(ImagingOutline, PhasesOnAnLShapedRegion) {
         gdi::HBITMAP target = gdi::Bitmap::Create(12, 10, 24);
         auto dc = gdi::CreateDCForBitmap(target);
         for (int y = 0; y < 10; ++y)
-            for (int x = 0; x < 12; ++x) target->SetValue(x, y, 0x808080);
+            for (int x = 0; x < 12; ++x)
+                target->SetValue(x, y, 0x808080);
         ASSERT_EQ(DrawRegionOutline(dc.get(), &b, &t, phase), 1);
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 12; ++x) {
                 const bool in = shown.contains(QPoint(x, y));
-                const bool border = in && !(shown.contains(QPoint(x - 1, y)) &&
-                                            shown.contains(QPoint(x + 1, y)) &&
-                                            shown.contains(QPoint(x, y - 1)) &&
-                                            shown.contains(QPoint(x, y + 1)));
+                const bool border =
+                    in && !(shown.contains(QPoint(x - 1, y)) && shown.contains(QPoint(x + 1, y)) &&
+                            shown.contains(QPoint(x, y - 1)) && shown.contains(QPoint(x, y + 1)));
                 const DWORD expected =
                     !border ? 0x808080 : ((x + y + phase) % 8 >= 4 ? 0xFFFFFF : 0x000000);
                 ASSERT_EQ(target->GetValue(x, y), expected) << x << "," << y;
