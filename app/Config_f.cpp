@@ -175,7 +175,6 @@ void TConfigForm::BuildLayout() {
         stFont->setMinimumHeight(24);
         FontButton = Named(new QPushButton(QStringLiteral("...")), "FontButton");
         FontButton->setFixedWidth(32);
-        FontButton->setAutoDefault(false);
         auto* grid = new QGridLayout(tsDirectory);
         grid->setContentsMargins(16, 20, 16, 16);
         grid->setHorizontalSpacing(12);
@@ -228,7 +227,6 @@ void TConfigForm::BuildLayout() {
         lbMaximum = Label("lbMaximum", "Maximum :");
         lbCurrent = Label("lbCurrent", "Current");
         btnReset = Named(new QPushButton(QStringLiteral("Reset")), "btnReset");
-        btnReset->setAutoDefault(false);
         pnTablet = Named(new QFrame, "pnTablet");
         pnTablet->setFrameStyle(QFrame::Box | QFrame::Plain);
         pnTablet->setFixedSize(289, 121);
@@ -360,7 +358,6 @@ void TConfigForm::BuildLayout() {
         b->setMinimumWidth(90);
     }
     btOK->setDefault(true);
-    btCancel->setAutoDefault(false);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

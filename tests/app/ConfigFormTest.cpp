@@ -466,6 +466,15 @@ TEST_F(ConfigFormTest, ClosingWithoutOKWritesNothing) {
     EXPECT_FALSE(f->isVisible());
     EXPECT_EQ(Directory("Color"), "/typed");
     EXPECT_EQ(Common("Language"), "Thai");
+
+    // Enter on a focused button presses that button.
+    std::filesystem::remove(hivePath);
+    const std::string cleared = Snapshot();
+    f = Open();
+    f->btCancel->setFocus();
+    Key(f->btCancel, Qt::Key_Return);
+    EXPECT_FALSE(f->isVisible());
+    EXPECT_EQ(Snapshot(), cleared);
 }
 
 TEST_F(ConfigFormTest, FontDialogChangesTheNameOnlyWhenConfirmed) {
