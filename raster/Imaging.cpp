@@ -776,6 +776,263 @@ gdi::HBITMAP GifRect(const GifImage& gif, int x, int y, int w, int h) {
     return out;
 }
 
+// TIFF without compression, read by this layer strip by strip or tile by
+// tile, so that a rectangle reads only the rows (and tiles) it covers.
+struct TiffLayout {
+    bool little = true;
+    int width = 0;
+    int height = 0;
+    int bits = 0;
+    int samples = 1;
+    int photometric = -1;
+    bool tiled = false;
+    std::int64_t rowsPerStrip = 0;
+    int tileWidth = 0;
+    int tileLength = 0;
+    std::vector<std::uint64_t> offsets;
+    std::vector<std::uint64_t> counts;
+    std::vector<RGBQUAD> table;
+    int outBits = 0;
+    int xDpi = 0;
+    int yDpi = 0;
+};
+
+// Returns 1 for a TIFF this layer reads itself, 0 for a TIFF left to Qt
+// (compressed, planar, unusual samples), -1 for a damaged one, -2 for a file
+// that is not a TIFF.
+int ReadTiffLayout(platform::File& file, TiffLayout* t) {
+    unsigned char head[8];
+    if (!file.ReadAt(0, head, 8))
+        return -2;
+    if (std::memcmp(head, "II*\0", 4) == 0)
+        t->little = true;
+    else if (std::memcmp(head, "MM\0*", 4) == 0)
+        t->little = false;
+    else
+        return -2;
+    const std::int64_t fileSize = file.Size();
+    auto u16 = [&](const unsigned char* p) {
+        return t->little ? std::uint32_t(Le16(p)) : std::uint32_t(p[0] << 8 | p[1]);
+    };
+    auto u32 = [&](const unsigned char* p) { return t->little ? Le32(p) : Be32(p); };
+    const std::uint32_t ifd = u32(head + 4);
+    unsigned char countBytes[2];
+    if (!file.ReadAt(ifd, countBytes, 2))
+        return -1;
+    const std::uint32_t entries = u16(countBytes);
+    std::vector<unsigned char> dir(std::size_t(entries) * 12);
+    if (!file.ReadAt(std::int64_t(ifd) + 2, dir.data(), dir.size()))
+        return -1;
+    // The values of one entry (SHORT, LONG or RATIONAL numerators/denominators).
+    auto values = [&](const unsigned char* e, std::vector<std::uint64_t>* out) {
+        const std::uint32_t type = u16(e + 2), count = u32(e + 4);
+        const int size = type == 3 ? 2 : type == 4 ? 4 : type == 5 ? 8 : 0;
+        if (size == 0 || std::int64_t(count) * size > fileSize)
+            return false;
+        std::vector<unsigned char> raw(std::size_t(count) * size);
+        if (raw.size() <= 4)
+            std::memcpy(raw.data(), e + 8, raw.size());
+        else if (!file.ReadAt(u32(e + 8), raw.data(), raw.size()))
+            return false;
+        out->clear();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const unsigned char* v = raw.data() + std::size_t(i) * size;
+            if (size == 2)
+                out->push_back(u16(v));
+            else if (size == 4)
+                out->push_back(u32(v));
+            else
+                out->push_back(u32(v) / std::max<std::uint32_t>(1, u32(v + 4)));
+        }
+        return true;
+    };
+    int compression = 1, planar = 1, predictor = 1, fillOrder = 1, unit = 2;
+    std::uint64_t xRes = 0, yRes = 0;
+    std::vector<std::uint64_t> colormap, bitsList;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const unsigned char* e = dir.data() + std::size_t(i) * 12;
+        std::vector<std::uint64_t> v;
+        const std::uint32_t tag = u16(e);
+        if (!values(e, &v) || v.empty())
+            continue;
+        switch (tag) {
+            case 256:
+                t->width = int(std::min<std::uint64_t>(v[0], 1u << 30));
+                break;
+            case 257:
+                t->height = int(std::min<std::uint64_t>(v[0], 1u << 30));
+                break;
+            case 258:
+                bitsList = v;
+                break;
+            case 259:
+                compression = int(v[0]);
+                break;
+            case 262:
+                t->photometric = int(v[0]);
+                break;
+            case 266:
+                fillOrder = int(v[0]);
+                break;
+            case 273:
+            case 324:
+                t->offsets = v;
+                t->tiled = tag == 324;
+                break;
+            case 277:
+                t->samples = int(v[0]);
+                break;
+            case 278:
+                t->rowsPerStrip = std::int64_t(v[0]);
+                break;
+            case 279:
+            case 325:
+                t->counts = v;
+                break;
+            case 282:
+                xRes = v[0];
+                break;
+            case 283:
+                yRes = v[0];
+                break;
+            case 284:
+                planar = int(v[0]);
+                break;
+            case 296:
+                unit = int(v[0]);
+                break;
+            case 317:
+                predictor = int(v[0]);
+                break;
+            case 320:
+                colormap = v;
+                break;
+            case 322:
+                t->tileWidth = int(std::min<std::uint64_t>(v[0], 1u << 30));
+                break;
+            case 323:
+                t->tileLength = int(std::min<std::uint64_t>(v[0], 1u << 30));
+                break;
+            default:
+                break;
+        }
+    }
+    if (t->width < 1 || t->height < 1)
+        return -1;
+    t->bits = bitsList.empty() ? 1 : int(bitsList[0]);
+    for (std::uint64_t b : bitsList)
+        if (int(b) != t->bits)
+            return 0;
+    const double perInch = unit == 3 ? 2.54 : unit == 2 ? 1.0 : 0.0;
+    t->xDpi = int(std::lround(double(xRes) * perInch));
+    t->yDpi = int(std::lround(double(yRes) * perInch));
+    if (compression != 1 || (planar != 1 && t->samples > 1) || predictor != 1 || fillOrder != 1)
+        return 0;
+    const bool indexed = (t->photometric == 0 || t->photometric == 1 || t->photometric == 3) &&
+                         t->samples == 1 &&
+                         (t->bits == 1 || t->bits == 2 || t->bits == 4 || t->bits == 8);
+    const bool rgb = t->photometric == 2 && t->bits == 8 && (t->samples == 3 || t->samples == 4);
+    if (!indexed && !rgb)
+        return 0;
+    if (indexed) {
+        const int levels = 1 << t->bits;
+        t->outBits = t->bits == 1 ? 1 : 8;
+        if (t->photometric == 3) {
+            if (colormap.size() != std::size_t(3 * levels))
+                return -1;
+            for (int i = 0; i < levels; ++i)
+                t->table.push_back(gdi::MakeQuad(int(colormap[i] >> 8),
+                                                 int(colormap[levels + i] >> 8),
+                                                 int(colormap[2 * levels + i] >> 8)));
+        } else {
+            for (int i = 0; i < levels; ++i) {
+                const int v = i * 255 / (levels - 1);
+                const int g = t->photometric == 0 ? 255 - v : v;
+                t->table.push_back(gdi::MakeQuad(g, g, g));
+            }
+        }
+    } else {
+        t->outBits = 24;
+    }
+    if (t->tiled) {
+        if (t->tileWidth < 1 || t->tileLength < 1)
+            return -1;
+        const std::uint64_t across = (std::uint64_t(t->width) + t->tileWidth - 1) / t->tileWidth;
+        const std::uint64_t down = (std::uint64_t(t->height) + t->tileLength - 1) / t->tileLength;
+        if (t->offsets.size() < across * down)
+            return -1;
+    } else {
+        if (t->rowsPerStrip < 1 || t->rowsPerStrip > t->height)
+            t->rowsPerStrip = t->height;
+        const std::uint64_t strips =
+            (std::uint64_t(t->height) + t->rowsPerStrip - 1) / std::uint64_t(t->rowsPerStrip);
+        if (t->offsets.size() < strips)
+            return -1;
+    }
+    return 1;
+}
+
+gdi::HBITMAP ReadTiffRect(platform::File& file, const TiffLayout& t, int x, int y, int w, int h) {
+    std::vector<RGBQUAD> table = t.table;
+    if (t.outBits <= 8)
+        table.resize(t.outBits == 1 ? 2 : 256);
+    gdi::HBITMAP out = gdi::Bitmap::Create(w, h, t.outBits, t.outBits <= 8 ? table.data() : nullptr,
+                                           t.outBits <= 8 ? int(table.size()) : 0);
+    if (!out)
+        return nullptr;
+    const int x0 = std::max(x, 0), x1 = int(std::min<std::int64_t>(std::int64_t(x) + w, t.width));
+    const int y0 = std::max(y, 0), y1 = int(std::min<std::int64_t>(std::int64_t(y) + h, t.height));
+    const int pixelBits = t.bits * t.samples;
+    const int chunkWidth = t.tiled ? t.tileWidth : t.width;
+    const std::int64_t chunkRowBytes = (std::int64_t(chunkWidth) * pixelBits + 7) / 8;
+    const std::int64_t across = t.tiled ? (t.width + t.tileWidth - 1) / t.tileWidth : 1;
+    std::vector<unsigned char> bytes;
+    for (int fy = y0; fy < y1; ++fy) {
+        BYTE* d = out->Row(fy - y);
+        // The row's segments: one per strip row, one per tile column.
+        for (int sx = x0; sx < x1;) {
+            const int column = t.tiled ? sx / t.tileWidth : 0;
+            const int chunkX = column * chunkWidth;
+            const int end = std::min(x1, chunkX + chunkWidth);
+            std::size_t chunk;
+            std::int64_t rowInChunk;
+            if (t.tiled) {
+                chunk = std::size_t((fy / t.tileLength) * across + column);
+                rowInChunk = fy % t.tileLength;
+            } else {
+                chunk = std::size_t(fy / t.rowsPerStrip);
+                rowInChunk = fy % t.rowsPerStrip;
+            }
+            const std::int64_t firstByte = std::int64_t(sx - chunkX) * pixelBits / 8;
+            const std::int64_t lastByte = (std::int64_t(end - chunkX) * pixelBits + 7) / 8;
+            const std::int64_t within = rowInChunk * chunkRowBytes + firstByte;
+            if (chunk < t.counts.size() &&
+                std::uint64_t(rowInChunk * chunkRowBytes + lastByte) > t.counts[chunk])
+                return nullptr;  // the chunk is shorter than its rows
+            bytes.resize(std::size_t(lastByte - firstByte));
+            if (!file.ReadAt(std::int64_t(t.offsets[chunk]) + within, bytes.data(), bytes.size()))
+                return nullptr;
+            for (int px = sx; px < end; ++px) {
+                const std::int64_t bit = std::int64_t(px - chunkX) * pixelBits - firstByte * 8;
+                const int dx = px - x;
+                if (t.outBits == 24) {
+                    const unsigned char* p = bytes.data() + bit / 8;
+                    BYTE* q = d + std::size_t(dx) * 3;
+                    q[0] = p[2];
+                    q[1] = p[1];
+                    q[2] = p[0];
+                } else {
+                    const int v = (bytes[std::size_t(bit / 8)] >> (8 - t.bits - int(bit % 8))) &
+                                  ((1 << t.bits) - 1);
+                    SetIndexAt(d, dx, t.outBits, v);
+                }
+            }
+            sx = end;
+        }
+    }
+    return out;
+}
+
 int FormatOfReader(const QByteArray& name) {
     if (name == "bmp")
         return kFormatBmpRle;
@@ -914,7 +1171,7 @@ std::uint64_t LoadCost(const FileInfo& info) {
     std::uint64_t cost = std::uint64_t(StrideOf(info.width, info.bitsPerPixel)) * info.height;
     if (info.format == kFormatGif)
         cost += pixels + std::uint64_t(64) * 1024;
-    else if (info.format != kFormatBmp)
+    else if (info.format != kFormatByRectangles)
         cost += pixels * 8;  // up to 64-bit decoding
     return cost;
 }
@@ -935,14 +1192,21 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
         w = info.width;
         h = info.height;
     }
-    if (info.format == kFormatBmp) {
+    if (info.format == kFormatByRectangles) {
         platform::File f = platform::File::Open(path, O_RDONLY);
-        BmpLayout layout;
-        if (!f.IsOpen() || ReadBmpLayout(f, &layout) != 1)
+        if (!f.IsOpen())
             return false;
-        out->pixels = ReadBmpRect(f, layout, x, y, w, h);
-        out->xResolution = layout.xDpi;
-        out->yResolution = layout.yDpi;
+        BmpLayout layout;
+        TiffLayout tiff;
+        if (ReadBmpLayout(f, &layout) == 1) {
+            out->pixels = ReadBmpRect(f, layout, x, y, w, h);
+            out->xResolution = layout.xDpi;
+            out->yResolution = layout.yDpi;
+        } else if (ReadTiffLayout(f, &tiff) == 1) {
+            out->pixels = ReadTiffRect(f, tiff, x, y, w, h);
+            out->xResolution = tiff.xDpi;
+            out->yResolution = tiff.yDpi;
+        }
         return out->pixels != nullptr;
     }
     if (info.format == kFormatGif) {
@@ -1248,6 +1512,28 @@ int DrawRegionOutline(HDC dc, const BitmapHandle* bitmap, const RegionTransform*
 
 // ---------------------------------------------------------------- files
 
+namespace {
+
+bool QtFileInfo(const std::string& path, FileInfo* info) {
+    RaiseAllocationLimit();
+    QImageReader reader(QString::fromStdString(path));
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return false;
+    info->format = FormatOfReader(reader.format());
+    const QSize size = reader.size();
+    info->width = size.width();
+    info->height = size.height();
+    info->bitsPerPixel = BitsOfImageFormat(reader.imageFormat());
+    if (info->format == kFormatUnknown || info->bitsPerPixel == 0)
+        return false;
+    if (info->format == kFormatPng)
+        PngResolution(path, &info->xResolution, &info->yResolution);
+    return true;
+}
+
+}  // namespace
+
 int GetFileInfo(const std::string& path, FileInfo* info) {
     if (!info)
         return -1;
@@ -1259,34 +1545,34 @@ int GetFileInfo(const std::string& path, FileInfo* info) {
     const int bmp = ReadBmpLayout(f, &layout);
     if (bmp == -1)
         return -1;
+    int tiffKind = -2;
     if (bmp == 1) {
-        info->format = kFormatBmp;
+        info->format = kFormatByRectangles;
         info->width = layout.width;
         info->height = layout.height;
         info->bitsPerPixel = BmpOutputBits(layout.bits);
         info->xResolution = layout.xDpi;
         info->yResolution = layout.yDpi;
+    } else if (TiffLayout tiff; bmp == -2 && (tiffKind = ReadTiffLayout(f, &tiff)) != -2) {
+        if (tiffKind == -1)
+            return -1;
+        if (tiffKind == 1) {
+            info->format = kFormatByRectangles;
+            info->width = tiff.width;
+            info->height = tiff.height;
+            info->bitsPerPixel = tiff.outBits;
+            info->xResolution = tiff.xDpi;
+            info->yResolution = tiff.yDpi;
+        } else if (!QtFileInfo(path, info)) {
+            return -1;
+        }
     } else if (GifImage gif; ReadGif(path, true, &gif) != 0) {
         info->format = kFormatGif;
         info->width = gif.width;
         info->height = gif.height;
         info->bitsPerPixel = 8;
-    } else {
-        RaiseAllocationLimit();
-        QImageReader reader(QString::fromStdString(path));
-        reader.setAutoTransform(false);
-        if (!reader.canRead())
-            return -1;
-        info->format = FormatOfReader(reader.format());
-        const QSize size = reader.size();
-        info->width = size.width();
-        info->height = size.height();
-        info->bitsPerPixel = BitsOfImageFormat(reader.imageFormat());
-        if (info->format == kFormatUnknown || info->bitsPerPixel == 0)
-            return -1;
-        if (info->format == kFormatPng) {
-            PngResolution(path, &info->xResolution, &info->yResolution);
-        }
+    } else if (!QtFileInfo(path, info)) {
+        return -1;
     }
     if (!SupportedSize(info->width, info->height))
         return -1;

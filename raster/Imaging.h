@@ -59,12 +59,14 @@
 // 8-bit with a grey-ramp palette; every other depth becomes 24-bit (alpha is
 // dropped). Resolution is the file's horizontal dots per inch, 0 when the file
 // records none. Format codes:
-//  - kFormatBmp (6): uncompressed BMP, read by this layer; it loads by
-//    rectangles, reading only the rows of the rectangle.
-//  - kFormatGif (55): GIF, always loaded whole through the 8-bit route.
-//  - kFormatBmpRle, kFormatPng, kFormatJpeg, kFormatTiff, kFormatPnm: decoded
-//    by Qt's image readers. LoadBitmapFileRect decodes the whole image for
-//    these (JPEG decodes only up to the rectangle's rows where Qt allows a clip
+//  - kFormatByRectangles (6): uncompressed BMP and uncompressed TIFF (strips
+//    or tiles; 1, 2, 4 or 8-bit grey or palette, 8-bit RGB or RGBA), read by
+//    this layer; a rectangle reads only the rows (strips, tiles) it covers.
+//  - kFormatGif (55): GIF, read by this layer (Qt's reader gives true colour)
+//    and always loaded whole through the 8-bit route.
+//  - kFormatBmpRle, kFormatPng, kFormatJpeg, kFormatTiff (compressed or
+//    unusual TIFF), kFormatPnm: decoded by Qt's image readers. LoadBitmapFileRect decodes the whole
+//    image for these (JPEG decodes only up to the rectangle's rows where Qt allows a clip
 //    rectangle) and keeps the rectangle.
 // Files wider or taller than 2^20 pixels, or with a size below 1, are refused
 // by GetFileInfo. LoadBitmapFile refuses, before allocating anything, a file
@@ -106,7 +108,8 @@ enum RegionCombine {
 
 enum FileFormat {
     kFormatUnknown = 0,
-    kFormatBmp = 6,
+    kFormatByRectangles = 6,
+    kFormatBmp = kFormatByRectangles,
     kFormatBmpRle = 7,
     kFormatPng = 10,
     kFormatJpeg = 11,

@@ -234,4 +234,63 @@ inline std::string LzwGif(int width, int height, const std::vector<Rgb>& table,
     return s;
 }
 
+// An uncompressed little-endian TIFF of 8-bit grey (black is zero) pixels
+// in tiles of tileWidth x tileLength: header "II*\0" and the directory at
+// byte 8 (tags 256, 257, 258, 259 = 1, 262 = 1, 277 = 1, 282/283 = 300/1,
+// 296 = 2, 322, 323, 324, 325), then the offset and count arrays, the
+// resolution rationals and the tiles, row by row of tiles, each tile's rows
+// complete (pixels beyond the image 0). grey[y * width + x].
+inline std::string TiledGreyTiff(int width, int height, int tileWidth, int tileLength,
+                                 const std::vector<std::uint8_t>& grey) {
+    const int across = (width + tileWidth - 1) / tileWidth;
+    const int down = (height + tileLength - 1) / tileLength;
+    const int tiles = across * down;
+    const int entries = 14;
+    const std::uint32_t dirSize = 2 + entries * 12 + 4;
+    const std::uint32_t offsetsAt = 8 + dirSize;
+    const std::uint32_t countsAt = offsetsAt + 4 * tiles;
+    const std::uint32_t rationalAt = countsAt + 4 * tiles;
+    const std::uint32_t tilesAt = rationalAt + 8;
+    const std::uint32_t tileBytes = std::uint32_t(tileWidth * tileLength);
+    std::string s = "II*";
+    s += '\0';
+    Le32(s, 8);
+    Le16(s, entries);
+    auto entry = [&](unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
+        Le16(s, tag);
+        Le16(s, type);
+        Le32(s, count);
+        Le32(s, value);
+    };
+    entry(256, 4, 1, std::uint32_t(width));
+    entry(257, 4, 1, std::uint32_t(height));
+    entry(258, 3, 1, 8);
+    entry(259, 3, 1, 1);
+    entry(262, 3, 1, 1);
+    entry(277, 3, 1, 1);
+    entry(282, 5, 1, rationalAt);
+    entry(283, 5, 1, rationalAt);
+    entry(284, 3, 1, 1);
+    entry(296, 3, 1, 2);
+    entry(322, 4, 1, std::uint32_t(tileWidth));
+    entry(323, 4, 1, std::uint32_t(tileLength));
+    entry(324, 4, std::uint32_t(tiles), offsetsAt);
+    entry(325, 4, std::uint32_t(tiles), countsAt);
+    Le32(s, 0);
+    for (int i = 0; i < tiles; ++i)
+        Le32(s, tilesAt + std::uint32_t(i) * tileBytes);
+    for (int i = 0; i < tiles; ++i)
+        Le32(s, tileBytes);
+    Le32(s, 300);
+    Le32(s, 1);
+    for (int ty = 0; ty < down; ++ty)
+        for (int tx = 0; tx < across; ++tx)
+            for (int y = 0; y < tileLength; ++y)
+                for (int x = 0; x < tileWidth; ++x) {
+                    const int gx = tx * tileWidth + x, gy = ty * tileLength + y;
+                    s += char(gx < width && gy < height ? grey[std::size_t(gy) * width + gx] : 0);
+                }
+    return s;
+}
+
 }  // namespace imagefiles

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QImageWriter>
 #include <string>
 #include <vector>
 
@@ -252,10 +253,15 @@ TEST_F(ImageLoad, OtherFormatsThroughQt) {
         int format;
     };
     const Case cases[] = {
-        {"a.jpg", rgb, 24, kFormatJpeg},    {"b.jpg", grey, 8, kFormatJpeg},
-        {"c.ppm", rgb, 24, kFormatPnm},     {"d.pgm", grey, 8, kFormatPnm},
-        {"e.pbm", mono, 1, kFormatPnm},     {"f.tif", rgb, 24, kFormatTiff},
-        {"g.tif", indexed, 8, kFormatTiff}, {"h.tif", mono, 1, kFormatTiff},
+        {"a.jpg", rgb, 24, kFormatJpeg},
+        {"b.jpg", grey, 8, kFormatJpeg},
+        {"c.ppm", rgb, 24, kFormatPnm},
+        {"d.pgm", grey, 8, kFormatPnm},
+        {"e.pbm", mono, 1, kFormatPnm},
+        // Qt writes TIFF uncompressed: read strip by strip by the layer.
+        {"f.tif", rgb, 24, kFormatByRectangles},
+        {"g.tif", indexed, 8, kFormatByRectangles},
+        {"h.tif", mono, 1, kFormatByRectangles},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -271,6 +277,14 @@ TEST_F(ImageLoad, OtherFormatsThroughQt) {
         } else if (c.bits == 24 && c.format != kFormatJpeg) {
             EXPECT_EQ(At(b, 2, 1), 0x00C86432u);
         }
+    }
+    // A compressed TIFF goes through Qt's reader.
+    {
+        QImageWriter writer(QString::fromStdString(dir_.File("z.tif")));
+        writer.setCompression(1);
+        ASSERT_TRUE(writer.write(rgb));
+        BitmapHandle z = Load(dir_.File("z.tif"), 24, kFormatTiff);
+        EXPECT_EQ(At(z, 2, 1), 0x00C86432u);
     }
     BitmapHandle g = Load(Put("g.gif", imagefiles::Gif()), 8, kFormatGif);
     EXPECT_EQ(At(g, 0, 0), 1u);
@@ -338,13 +352,36 @@ TEST_F(ImageLoad, Rectangles) {
             png.setPixel(x, y, qRgb(10 * y + x, 0, 0));
     const std::string pngPath = dir_.File("r.png");
     ASSERT_TRUE(png.save(QString::fromStdString(pngPath)));
+    // The same values as grey in 2 x 3 tiles of a TIFF, and as strips of a
+    // TIFF written by Qt.
+    std::vector<std::uint8_t> grey;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            grey.push_back(std::uint8_t(10 * y + x));
+    const std::string tiled = Put("t.tif", imagefiles::TiledGreyTiff(6, 4, 4, 3, grey));
+    QImage stripImage(6, 4, QImage::Format_Grayscale8);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x)
+            stripImage.scanLine(y)[x] = uchar(10 * y + x);
+    const std::string strips = dir_.File("s.tif");
+    {
+        QImageWriter writer(QString::fromStdString(strips));
+        ASSERT_TRUE(writer.write(stripImage));
+    }
+    FileInfo info;
+    ASSERT_EQ(GetFileInfo(tiled, &info), 1);
+    EXPECT_EQ(info.format, kFormatByRectangles);
+    EXPECT_EQ(info.bitsPerPixel, 8);
+    EXPECT_EQ(info.xResolution, 300);
+    ASSERT_EQ(GetFileInfo(strips, &info), 1);
+    EXPECT_EQ(info.format, kFormatByRectangles);
 
     struct Case {
         int x, y, w, h;
     };
     const Case cases[] = {{0, 0, 6, 4}, {1, 2, 3, 2}, {4, 3, 5, 5}, {-2, -1, 3, 3}};
     for (const Case& c : cases) {
-        for (const std::string& path : {bmp, pngPath}) {
+        for (const std::string& path : {bmp, pngPath, tiled, strips}) {
             SCOPED_TRACE(testing::Message()
                          << path << " " << c.x << "," << c.y << " " << c.w << "x" << c.h);
             BitmapHandle b;
