@@ -1602,6 +1602,11 @@ int LoadBitmapFile(const std::string& path, BitmapHandle* bitmap, int bits, int 
     loaded.xResolution = decoded.xResolution > 0 ? decoded.xResolution : bitmap->xResolution;
     loaded.yResolution = decoded.yResolution > 0 ? decoded.yResolution : bitmap->yResolution;
     Adopt(&loaded, std::move(decoded.pixels));
+    // A reader that decodes to another depth than its header promised still
+    // gives the depth the file's information reported.
+    if (loaded.bitsPerPixel != info.bitsPerPixel &&
+        ChangeBitsPerPixel(&loaded, &loaded, info.bitsPerPixel, 0, nullptr, 0) != 1)
+        return 0;
     if (bits != 0 && bits != loaded.bitsPerPixel &&
         ChangeBitsPerPixel(&loaded, &loaded, bits, 0, nullptr, 0) != 1)
         return 0;
@@ -1626,6 +1631,11 @@ int LoadBitmapFileRect(const std::string& path, BitmapHandle* bitmap, int x, int
     loaded.xResolution = decoded.xResolution;
     loaded.yResolution = decoded.yResolution;
     Adopt(&loaded, std::move(decoded.pixels));
+    // A reader that decodes to another depth than its header promised still
+    // gives the depth the file's information reported.
+    if (loaded.bitsPerPixel != info.bitsPerPixel &&
+        ChangeBitsPerPixel(&loaded, &loaded, info.bitsPerPixel, 0, nullptr, 0) != 1)
+        return 0;
     *bitmap = std::move(loaded);
     return 1;
 }
