@@ -49,6 +49,8 @@
 //    white where (x + y + phase) mod 8 >= 4, black elsewhere, x and y being the
 //    coordinates in the context's bitmap (the pattern is aligned to its
 //    origin). The caller advances the phase, 0 to 7, once per call.
+//  - Loading, resizing and depth changes give the record new pixels: a
+//    context made before them keeps drawing into the old ones.
 //  - Memory options (kMemoryConventional, kMemoryLoader) are accepted; every
 //    bitmap takes the drawing layer's memory, mapped page by page.
 //

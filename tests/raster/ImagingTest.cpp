@@ -99,13 +99,16 @@ BitmapHandle DuplicatePaletteBitmap() {
 
 TEST(ImagingConvert, RemapOntoOwnPaletteIsTheIdentity) {
     BitmapHandle b = DuplicatePaletteBitmap();
+    ASSERT_EQ(ResizeBitmap(&b, 5, 1, 0), 1);  // pixels 3 3 2 1 0
+    b.pixels->SetValue(4, 0, 252);            // beyond the 250 searched entries
     std::vector<RGBQUAD> pal = Table(256);
     GetBitmapPalette(&b, 0, 256, pal.data());
     for (auto& q : pal)
         q.rgbReserved = 2;  // flags do not count
     ASSERT_EQ(ChangeBitsPerPixel(&b, &b, 8, 2, pal.data(), 250), 1);
-    for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(At(b, x, 0), DWORD(3 - x)) << x;
+    const DWORD expected[5] = {3, 3, 2, 1, 252};
+    for (int x = 0; x < 5; ++x)
+        EXPECT_EQ(At(b, x, 0), expected[x]) << x;
 }
 
 TEST(ImagingConvert, OtherColoursGoToTheNearestEntryLowestIndexFirst) {
