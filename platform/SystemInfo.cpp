@@ -5,6 +5,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
 #include <iconv.h>
 #include <pwd.h>
 #include <string>
@@ -68,8 +70,17 @@ static std::string ConfigHome() {
 
 std::string SpecialFolderPath(int folder) {
     switch (folder) {
-        case kFolderAppData:
-            return ConfigHome();
+        case kFolderAppData: {
+            // The Windows shell's application-data folder always exists; the
+            // XDG rules say to make a missing one (mode 0700) on first use.
+            std::string dir = ConfigHome();
+            if (!dir.empty() && !DirectoryExists(dir)) {
+                std::error_code ec;
+                std::filesystem::create_directories(dir, ec);
+                if (!ec) ::chmod(dir.c_str(), 0700);
+            }
+            return dir;
+        }
         case kFolderPersonal: {
             std::string d = Env("XDG_DOCUMENTS_DIR");
             if (!d.empty() && d[0] == '/') return StripTrailingSlash(d);

@@ -41,27 +41,6 @@ protected:
     }
 };
 
-pid_t HoldPosixLock(const std::string& path) {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
-        struct flock fl = {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
-        (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
-    }
-    ::close(fds[1]);
-    char ok = '0';
-    (void)!::read(fds[0], &ok, 1);
-    ::close(fds[0]);
-    return ok == '1' ? pid : -1;
-}
-
 }  // namespace
 
 TEST_F(EntryTest, NormalRunHoldsTheMutexOnlyWhileTheFormIsOpen) {
@@ -92,7 +71,7 @@ TEST_F(EntryTest, SecondCopyIsRefusedAndCreatesNothing) {
 }
 
 TEST_F(EntryTest, RefusedWhileTheDesignProgramRunsThenRunsAfterIt) {
-    pid_t peer = HoldPosixLock(dir.File("VelSerinDesignCAD.lock"));
+    pid_t peer = testsupport::HoldPosixLockInChild(dir.File("VelSerinDesignCAD.lock"));
     ASSERT_GT(peer, 0);
     EXPECT_EQ(velserin::RunUtility(ClosingForm()), 0);
     EXPECT_EQ(formsCreated, 0);
@@ -102,8 +81,7 @@ TEST_F(EntryTest, RefusedWhileTheDesignProgramRunsThenRunsAfterIt) {
     EXPECT_EQ(platform::ProbeNamedMutex(velserin::kConfigurationMutex),
               platform::MutexProbe::Absent);
 
-    ::kill(peer, SIGKILL);
-    ::waitpid(peer, nullptr, 0);
+    testsupport::KillChild(peer);
     messages.entries.clear();
     EXPECT_EQ(velserin::RunUtility(ClosingForm()), 0);
     EXPECT_EQ(formsCreated, 1);

@@ -19,6 +19,7 @@ using platform::MessageKind;
 using platform::RecordingMessageSink;
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
+using testsupport::EditorExport;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 using velserin::ConfigSettings;
@@ -30,21 +31,6 @@ const char* kCommonKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0
 const char* kDirectoryKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Directory]\n";
 const char* kCommonPath = "Software\\Ostrevin\\VelSerin\\4.0\\Common";
 const char* kDirectoryPath = "Software\\Ostrevin\\VelSerin\\4.0\\Directory";
-
-std::string EditorExport(const std::string& utf8) {
-    std::string withCrLf;
-    for (char c : utf8) {
-        if (c == '\n')
-            withCrLf += '\r';
-        withCrLf += c;
-    }
-    std::string out = "\xFF\xFE";
-    for (char16_t u : platform::Utf8ToUtf16(withCrLf)) {
-        out.push_back(char(u & 0xFF));
-        out.push_back(char(u >> 8));
-    }
-    return out;
-}
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -400,9 +386,9 @@ TEST_F(SettingsTest, FolderChainStopsAtTheFirstFolderItCannotMake) {
         }
     }
 
-    // One folder at a time: a missing application-data folder is not made.
-    ScopedEnv gone("XDG_CONFIG_HOME", dir.File("absent/config"));
+    // One folder at a time: the chain makes no folder above its first one.
     Define::InitializeDefinitions();
+    Define::AppDataFolder = dir.File("absent/config");
     EXPECT_THROW(velserin::EnsureFolderChain(), velserin::FolderCreateError);
     EXPECT_FALSE(platform::DirectoryExists(dir.File("absent")));
 

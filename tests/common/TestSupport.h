@@ -34,6 +34,16 @@ private:
 };
 
 std::string ReadFile(const std::string& path);
+
+// The bytes the Windows registry editor exports for a text: UTF-16 little
+// endian with a byte-order mark and CRLF line endings.
+std::string EditorExport(const std::string& utf8);
+
+// A peer program holding a plain POSIX record lock on the whole of `path`,
+// in a child process. Returns the child's pid once the lock is held, or -1.
+int HoldPosixLockInChild(const std::string& path);
+// Kills and reaps a child.
+void KillChild(int pid);
 void WriteFile(const std::string& path, const std::string& data);
 
 }  // namespace testsupport

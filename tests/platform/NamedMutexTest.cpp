@@ -15,43 +15,6 @@ using platform::NamedMutex;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
-namespace {
-
-// A peer program holding a plain POSIX record lock on the mutex's lock file,
-// in a child process. Returns the child's pid once the lock is held.
-pid_t HoldPosixLockInChild(const std::string& path) {
-    int fds[2];
-    if (::pipe(fds) != 0) return -1;
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
-        struct flock fl = {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
-        (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
-    }
-    ::close(fds[1]);
-    char ok = '0';
-    (void)!::read(fds[0], &ok, 1);
-    ::close(fds[0]);
-    if (ok != '1') {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    return pid;
-}
-
-void Reap(pid_t pid) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-}  // namespace
-
 class NamedMutexTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -110,13 +73,13 @@ TEST_F(NamedMutexTest, ProbeNeverCreatesNorTakes) {
 }
 
 TEST_F(NamedMutexTest, PeerHoldingAPosixRecordLockIsSeen) {
-    pid_t peer = HoldPosixLockInChild(dir.File("VelSerinDesignCAD.lock"));
+    pid_t peer = testsupport::HoldPosixLockInChild(dir.File("VelSerinDesignCAD.lock"));
     ASSERT_GT(peer, 0);
     EXPECT_EQ(platform::ProbeNamedMutex("VelSerinDesignCAD"), MutexProbe::Held);
     NamedMutex::Result r;
     EXPECT_EQ(NamedMutex::Create("VelSerinDesignCAD", &r), nullptr);
     EXPECT_EQ(r, NamedMutex::Result::AlreadyHeld);
-    Reap(peer);  // the system drops the lock of a killed holder
+    testsupport::KillChild(peer);  // the system drops the lock of a killed holder
     EXPECT_EQ(platform::ProbeNamedMutex("VelSerinDesignCAD"), MutexProbe::Absent);
 }
 
@@ -179,7 +142,7 @@ TEST_F(NamedMutexTest, ManyProcessesRacingExactlyOneWins) {
         }
         ::close(results[0]);
         ::close(results[1]);
-        for (pid_t p : pids) Reap(p);
+        for (pid_t p : pids) testsupport::KillChild(p);
         EXPECT_EQ(winners, 1) << "round " << round;
     }
 }

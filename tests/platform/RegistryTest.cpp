@@ -19,28 +19,12 @@ namespace reg = platform::registry;
 using reg::Root;
 using reg::ValueType;
 using testsupport::ScopedEnv;
+using testsupport::EditorExport;
 using testsupport::TempDir;
 
 namespace {
 
 const char* kCommon = "Software\\Ostrevin\\VelSerin\\4.0\\Common";
-
-// The bytes the registry editor exports: UTF-16 little endian with a
-// byte-order mark and CRLF line endings.
-std::string EditorExport(const std::string& utf8) {
-    std::string withCrLf;
-    for (char c : utf8) {
-        if (c == '\n')
-            withCrLf += '\r';
-        withCrLf += c;
-    }
-    std::string out = "\xFF\xFE";
-    for (char16_t u : platform::Utf8ToUtf16(withCrLf)) {
-        out.push_back(char(u & 0xFF));
-        out.push_back(char(u >> 8));
-    }
-    return out;
-}
 
 // "hex(2):" data of a text: UTF-16 little endian with its terminating NUL.
 std::string HexOfText(const std::string& utf8) {

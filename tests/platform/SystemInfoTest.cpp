@@ -2,27 +2,36 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Files.h"
 #include "tests/common/TestSupport.h"
 
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 TEST(SystemInfo, ApplicationDataFolder) {
+    TempDir dir;
     {
-        ScopedEnv config("XDG_CONFIG_HOME", "/somewhere/config/");
-        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), "/somewhere/config");
+        ScopedEnv config("XDG_CONFIG_HOME", dir.File("config") + "/");
+        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), dir.File("config"));
     }
     {
         ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
-        ScopedEnv home("HOME", "/home/weaver");
-        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), "/home/weaver/.config");
+        ScopedEnv home("HOME", dir.File("home"));
+        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), dir.File("home/.config"));
     }
     {
         // A relative XDG value is invalid by the XDG rules and ignored.
         ScopedEnv config("XDG_CONFIG_HOME", "relative");
-        ScopedEnv home("HOME", "/home/weaver");
-        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), "/home/weaver/.config");
+        ScopedEnv home("HOME", dir.File("home"));
+        EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), dir.File("home/.config"));
     }
+}
+
+TEST(SystemInfo, MissingApplicationDataFolderIsMadeLikeTheShellsAlwaysExists) {
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir.File("fresh/config"));
+    EXPECT_EQ(platform::SpecialFolderPath(platform::kFolderAppData), dir.File("fresh/config"));
+    EXPECT_TRUE(platform::DirectoryExists(dir.File("fresh/config")));
 }
 
 TEST(SystemInfo, DocumentsFolder) {

@@ -179,24 +179,8 @@ TEST_F(EntryWindowTest, SecondCopyIsRefusedWithABoxAndTouchesNothing) {
 
 TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
     // The design program holds a plain POSIX record lock on its lock file.
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    pid_t peer = ::fork();
-    if (peer == 0) {
-        ::close(fds[0]);
-        std::string path = dir.File("runtime/VelSerinDesignCAD.lock");
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
-        struct flock fl = {};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
-        (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
-    }
-    ::close(fds[1]);
-    char ok = 0;
-    ASSERT_EQ(::read(fds[0], &ok, 1), 1);
-    ASSERT_EQ(ok, '1');
+    int peer = testsupport::HoldPosixLockInChild(dir.File("runtime/VelSerinDesignCAD.lock"));
+    ASSERT_GT(peer, 0);
 
     Process& p = Start("refused");
     auto box = Windows(kBoxTitle);
@@ -206,8 +190,7 @@ TEST_F(EntryWindowTest, RefusedBesideTheDesignProgram) {
     ASSERT_TRUE(p.Exited(10s));
     EXPECT_TRUE(WIFEXITED(p.status) && WEXITSTATUS(p.status) == 0);
 
-    ::kill(peer, SIGKILL);
-    ::waitpid(peer, nullptr, 0);
+    testsupport::KillChild(peer);
     Process& after = Start("after");
     EXPECT_EQ(Windows("Configuration").size(), 1u) << after.Stderr();
 }
