@@ -10,7 +10,7 @@
 namespace quillor {
 
 class TQActiveList {
-public:
+  public:
     TQActiveList() = default;
 
     // Forgets every tile and sizes the state table for columns x rows tiles.
@@ -33,7 +33,7 @@ public:
     int Capacity() const { return FCapacity; }
     int Count() const { return static_cast<int>(FOrder.size()); }
 
-private:
+  private:
     bool Inside(int index) const {
         return index >= 0 && static_cast<std::size_t>(index) < FStates.size();
     }

@@ -143,8 +143,8 @@ bool TQuillorBitmap::Resize(int width, int height, bool smooth) {
         ok = (width == FHandle.width && height == FHandle.height) ||
              im::ResizeBitmap(&FHandle, width, height, smooth ? im::kResizeSmooth : 0) > 0;
     } else {
-        ok = im::AllocateBitmap(&FHandle, im::kMemoryConventional, width, height,
-                                FBitsPerPixel) == 1;
+        ok = im::AllocateBitmap(&FHandle, im::kMemoryConventional, width, height, FBitsPerPixel) ==
+             1;
     }
     if (!ok)
         return false;
@@ -334,8 +334,8 @@ bool TQuillorBitmap::NormaliseDepth(bool wholeFile) {
                 palette[i].rgbGreen = 255;
                 palette[i].rgbBlue = 255;
             }
-            const int count = wholeFile ? std::clamp(FHandle.colorCount, 1, kPaletteSize)
-                                        : kPaletteSize;
+            const int count =
+                wholeFile ? std::clamp(FHandle.colorCount, 1, kPaletteSize) : kPaletteSize;
             im::SetBitmapPalette(&FHandle, 0, count, palette.data());
         }
     } else if (bits > 8 && bits != 24) {

@@ -23,7 +23,7 @@ using platform::gdi::RGBQUAD;
 // The interface of every bitmap of the library. The base behaviour of each
 // operation is to do nothing (false, 0 or none).
 class VantrelBitmap {
-public:
+  public:
     using ChangeHandler = std::function<void()>;
 
     VantrelBitmap() = default;
@@ -52,7 +52,7 @@ public:
     // transform.
     void SetOnChange(ChangeHandler handler) { FOnChange = std::move(handler); }
 
-protected:
+  protected:
     void NotifyChange() {
         if (FOnChange)
             FOnChange();
@@ -68,7 +68,7 @@ protected:
 };
 
 class TQuillorBitmap : public VantrelBitmap {
-public:
+  public:
     TQuillorBitmap() = default;
     ~TQuillorBitmap() override;
 
@@ -130,7 +130,7 @@ public:
     // Delete it with imaging::DeleteBitmapDC.
     HDC RawDC();
 
-private:
+  private:
     void CacheFromHandle();
     bool NormaliseDepth(bool wholeFile);
 
@@ -143,7 +143,7 @@ private:
 
 // A plain raster in one block, rows stride bytes apart (stride a multiple of 4).
 class TQBitmap {
-public:
+  public:
     bool Setup(int width, int height, int bits);
     // The block's address; null when there is none.
     std::uint8_t* Lock();
@@ -157,7 +157,7 @@ public:
     int BitsPerPixel() const { return FBitsPerPixel; }
     int Stride() const { return FStride; }
 
-private:
+  private:
     std::vector<std::uint8_t> FBlock;
     std::uint8_t* FAddress = nullptr;
     int FWidth = 0;

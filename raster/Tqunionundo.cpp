@@ -90,7 +90,8 @@ void TUndoManager::SaveTile(int tile) {
         record.Offset[std::size_t(level)] = step.NextOffset[std::size_t(level)];
         const std::vector<TileStatus>* status = FTables.status[std::size_t(level)];
         if (status != nullptr && std::size_t(tile) < status->size())
-            step.NextOffset[std::size_t(level)] += std::max((*status)[std::size_t(tile)].ByteSize, 0);
+            step.NextOffset[std::size_t(level)] +=
+                std::max((*status)[std::size_t(tile)].ByteSize, 0);
     }
 
     if (FHooks.EnsureTile)

@@ -60,7 +60,7 @@ struct UndoStep {
 };
 
 class TUndoManager {
-public:
+  public:
     struct Hooks {
         std::function<void(int tile, int level)> EnsureTile;
         std::function<bool(int tile, int level)> IsTileResident;
@@ -95,7 +95,7 @@ public:
     int BitsPerPixel() const { return FBitsPerPixel; }
     int Stride() const { return FStride; }
 
-private:
+  private:
     std::array<platform::File, kUndoLevels> FFiles;
     std::array<std::string, kUndoLevels> FFileNames;
     std::vector<UndoStep> FSteps;

@@ -155,8 +155,8 @@ TEST(QuillorBitmapTest, CreateSetsTheWholePalette) {
     std::array<RGBQUAD, 256> out{};
     bitmap.GetPalette(0, 256, out.data());
     for (int i = 0; i < 256; ++i)
-        EXPECT_TRUE(out[i].rgbBlue == palette[i].rgbBlue && out[i].rgbGreen == palette[i].rgbGreen &&
-                    out[i].rgbRed == palette[i].rgbRed)
+        EXPECT_TRUE(out[i].rgbBlue == palette[i].rgbBlue &&
+                    out[i].rgbGreen == palette[i].rgbGreen && out[i].rgbRed == palette[i].rgbRed)
             << i;
     EXPECT_FALSE(bitmap.Create(0, 4, nullptr, 8));
     EXPECT_FALSE(bitmap.IsAllocated());
@@ -201,7 +201,7 @@ TEST(QuillorBitmapTest, GetRegionCanTakeTheSelectionOut) {
 }
 
 class PixelFileTest : public ::testing::Test {
-protected:
+  protected:
     platform::File OpenEmpty() {
         testsupport::WriteFile(path_, "");
         platform::File file = platform::File::Open(path_, O_RDWR);
@@ -384,7 +384,7 @@ TEST(QuillorBitmapTest, CopyIntoEmptyBitmapTakesSizeDepthAndPalette) {
 }
 
 class LoadTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::TempDir dir_;
 };
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -25,7 +24,7 @@ namespace {
 // made resident by the EnsureTile hook, is 8-bit, edge / 2^level pixels
 // square, every pixel k + 1 + row.
 class FakeStore {
-public:
+  public:
     FakeStore(int columns, int rows, int edge) : columns_(columns), rows_(rows), edge_(edge) {
         for (int level = 0; level < quillor::kUndoLevels; ++level) {
             const int e = std::max(edge >> level, 1);
@@ -75,7 +74,7 @@ public:
 
     int ensured = 0;
 
-private:
+  private:
     int columns_, rows_, edge_;
     std::vector<std::unique_ptr<TQuillorBitmap>> tiles_[quillor::kUndoLevels];
     std::vector<TileStatus> status_[quillor::kUndoLevels];
