@@ -441,6 +441,74 @@ TEST_F(LoadTest, TransformFlagAppliesToLoadedPixels) {
     EXPECT_FALSE(bitmap.IsAllocated());
 }
 
+TEST_F(LoadTest, DepthsAreNormalisedKeepingColours) {
+    using imagefiles::Rgb;
+    struct Case {
+        int bits;
+        int width;
+        std::vector<Rgb> table;
+        std::string row;  // one row, unpadded
+        int loadedBits;
+        std::vector<std::uint32_t> colours;
+    } cases[] = {
+        {1,
+         8,
+         {{0, 0, 0}, {255, 255, 255}},
+         "\xA5",
+         1,
+         {0xFFFFFF, 0, 0xFFFFFF, 0, 0, 0xFFFFFF, 0, 0xFFFFFF}},
+        {4,
+         4,
+         {{0, 0, 0}, {255, 255, 255}, {253, 252, 253}, {255, 0, 0}},
+         "\x01\x23",
+         8,
+         {0, 0xFFFFFF, 0xFDFCFD, 0xFF0000}},
+        {24, 2, {}, std::string("\x01\x02\x03\xFF\xFF\xFF", 6), 24, {0x030201, 0xFFFFFF}},
+    };
+    for (const Case& c : cases) {
+        imagefiles::BmpSpec spec;
+        spec.width = c.width;
+        spec.height = 1;
+        spec.bits = c.bits;
+        spec.table = c.table;
+        spec.rows = {c.row};
+        const std::string path = dir_.File("depth" + std::to_string(c.bits) + ".bmp");
+        testsupport::WriteFile(path, imagefiles::Bmp(spec));
+        TQuillorBitmap bitmap;
+        ASSERT_EQ(bitmap.LoadFile(path, false), 1) << c.bits;
+        EXPECT_EQ(bitmap.BitsPerPixel(), c.loadedBits) << c.bits;
+        EXPECT_EQ(Colours(bitmap), c.colours) << c.bits;
+    }
+}
+
+TEST_F(LoadTest, RectanglesAndPreparedRecordsLoad) {
+    const std::string path = dir_.File("white.bmp");
+    testsupport::WriteFile(path, WhitePaletteBmp());
+    im::FileInfo info;
+    ASSERT_EQ(im::GetFileInfo(path, &info), 1);
+
+    TQuillorBitmap part;
+    ASSERT_EQ(part.LoadFileRect(path, 1, 0, 2, 2, info), 1);
+    EXPECT_EQ(part.Width(), 2);
+    EXPECT_EQ(part.Height(), 2);
+    EXPECT_EQ(part.Resolution(), 96);
+    std::vector<std::uint8_t> rows(8);
+    part.GetRows(rows.data(), 4, false);
+    EXPECT_EQ(rows, std::vector<std::uint8_t>({2, 3, 0, 0, 1, 0, 0, 0}));
+
+    TQuillorBitmap prepared;
+    ASSERT_TRUE(prepared.Allocate(4, 2, 72, nullptr, im::kMemoryLoader, 8));
+    EXPECT_EQ(prepared.GetHandle()->xResolution, 72);
+    ASSERT_EQ(prepared.LoadFile(path, true), 1);
+    EXPECT_EQ(prepared.Resolution(), 96);
+    std::vector<std::uint8_t> whole(8);
+    prepared.GetRows(whole.data(), 4, false);
+    EXPECT_EQ(whole, std::vector<std::uint8_t>({1, 2, 3, 0, 2, 1, 0, 3}));
+
+    EXPECT_EQ(part.LoadFileRect(dir_.File("missing.bmp"), 0, 0, 2, 2, info), 0);
+    EXPECT_FALSE(part.IsAllocated());
+}
+
 TEST(QBitmapTest, StrideIsPaddedToFourBytes) {
     struct Case {
         int width, bits, stride;
