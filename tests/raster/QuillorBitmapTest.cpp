@@ -67,6 +67,27 @@ std::vector<std::uint32_t> Checker(int width, int height) {
     return c;
 }
 
+// Black-and-white colours at the given depth; an 8-bit bitmap gets a grey
+// ramp, so that black is index 0 and white index 255 as at the other depths.
+void MakeBlackAndWhite(TQuillorBitmap& bitmap, int width, int height,
+                       const std::vector<std::uint32_t>& colours, int bits) {
+    if (bits != 8) {
+        Put24(bitmap, width, height, colours);
+        bitmap.SetBitsPerPixel(bits);
+        return;
+    }
+    std::array<RGBQUAD, 256> ramp{};
+    for (int i = 0; i < 256; ++i)
+        ramp[i] = RGBQUAD{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
+    ASSERT_TRUE(bitmap.Create(width, height, ramp.data(), 8));
+    const int stride = bitmap.BytesPerLine();
+    std::vector<std::uint8_t> rows(std::size_t(stride * height));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            rows[std::size_t(y * stride + x)] = colours[std::size_t(y * width + x)] ? 255 : 0;
+    bitmap.PutRows(rows.data(), stride, false);
+}
+
 void MakeChecker(TQuillorBitmap& bitmap, int width, int height, int bits) {
     Put24(bitmap, width, height, Checker(width, height));
     bitmap.SetBitsPerPixel(bits);
@@ -351,6 +372,37 @@ TEST(QuillorBitmapTest, CopyFromAppliesTheRasterOperation) {
             EXPECT_EQ(Colours(target), expected) << std::hex << c.rop << " " << depth;
         }
     }
+}
+
+TEST(QuillorBitmapTest, RasterOperationsOnBlackAndWhiteBetweenAllDepths) {
+    // Black and white are all-zero and all-one colours at every depth.
+    const int w = 8, h = 2;
+    const std::vector<std::uint32_t> src = Checker(w, h);
+    std::vector<std::uint32_t> dst;
+    for (int i = 0; i < w * h; ++i)
+        dst.push_back(i % 3 == 0 ? 0xFFFFFF : 0);
+    struct Case {
+        std::uint32_t rop;
+        std::uint32_t (*op)(std::uint32_t s, std::uint32_t d);
+    } cases[] = {
+        {gdi::SRCCOPY, [](std::uint32_t s, std::uint32_t) { return s; }},
+        {gdi::SRCAND, [](std::uint32_t s, std::uint32_t d) { return s & d; }},
+        {gdi::SRCPAINT, [](std::uint32_t s, std::uint32_t d) { return s | d; }},
+        {gdi::NOTSRCCOPY, [](std::uint32_t s, std::uint32_t) { return ~s & 0xFFFFFF; }},
+    };
+    for (const Case& c : cases)
+        for (int from : kDepths)
+            for (int to : kDepths) {
+                TQuillorBitmap source, target;
+                MakeBlackAndWhite(source, w, h, src, from);
+                MakeBlackAndWhite(target, w, h, dst, to);
+                ASSERT_TRUE(target.CopyFrom(source, c.rop));
+                std::vector<std::uint32_t> expected;
+                for (std::size_t i = 0; i < src.size(); ++i)
+                    expected.push_back(c.op(src[i], dst[i]));
+                EXPECT_EQ(Colours(target), expected)
+                    << std::hex << c.rop << std::dec << " " << from << "->" << to;
+            }
 }
 
 TEST(QuillorBitmapTest, CopyIntoEmptyBitmapTakesSizeDepthAndPalette) {
