@@ -145,6 +145,12 @@ TEST(QuillorBitmapTest, ChangesNotifyOnlyWhenSomethingChanged) {
     EXPECT_FALSE(bitmap.Resize(3, -1, true));
     EXPECT_EQ(bitmap.Width(), 3);
     EXPECT_EQ(changes, n + 1);  // only the successful resize
+
+    bitmap.SetBitsPerPixel(8);  // six colours: a palette of its own colours
+    EXPECT_EQ(changes, n + 2);
+    EXPECT_EQ(bitmap.BitsPerPixel(), 8);
+    EXPECT_EQ(bitmap.GetHandle()->bitsPerPixel, 8);
+    EXPECT_EQ(Colours(bitmap), before);
 }
 
 TEST(QuillorBitmapTest, EmptyBitmapWithSizeAllocatesOnDepthOrResize) {

@@ -217,4 +217,18 @@ TEST(UndoTest, ANewStepTakesSlotsAfterThePreviousOnes) {
     EXPECT_EQ(undo->File(0).Size(), 48);
 }
 
+TEST(UndoTest, ATileThatCannotBeMadeResidentIsRecordedButNotWritten) {
+    FakeStore store(2, 1, 4);
+    auto undo = store.MakeUndo(TileFileName());
+    undo->SetHooks({});  // no EnsureTile: the tile stays without pixels
+    undo->SetBitsPerPixel(24);
+    undo->OpenStep();
+    undo->SaveTile(1);
+    ASSERT_EQ(undo->Steps().back().Tiles.size(), 1u);
+    EXPECT_EQ(undo->Steps().back().Tiles[0].BitsPerPixel, 24);  // the store's depth
+    EXPECT_EQ(undo->Steps().back().NextOffset[0], 16);
+    EXPECT_EQ(undo->File(0).Size(), 0);
+    EXPECT_EQ(store.Status(0, 1).Saved, 1);
+}
+
 }  // namespace
