@@ -271,6 +271,9 @@ void TQuillorBitmap::EndRowAccess() {
 std::uint8_t* TQuillorBitmap::GetRow(int y) {
     if (FRowLockCount <= 0 || !IsAllocated() || y < 0 || y >= FHandle.height)
         return nullptr;
+    // A resize or depth change during row access changes the row length.
+    if (FRowBuffer.size() != static_cast<std::size_t>(FHandle.bytesPerLine))
+        FRowBuffer.resize(static_cast<std::size_t>(FHandle.bytesPerLine));
     im::GetBitmapRow(&FHandle, FRowBuffer.data(), y, static_cast<long>(FRowBuffer.size()));
     return FRowBuffer.data();
 }

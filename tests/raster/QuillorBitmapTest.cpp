@@ -335,6 +335,20 @@ TEST(QuillorBitmapTest, RowAccessNestsAndFreeEndsAllOfIt) {
     EXPECT_EQ(bitmap.GetHandle()->lockCount, 0);
 }
 
+TEST(QuillorBitmapTest, RowsStayWholeWhenTheBitmapChangesDuringRowAccess) {
+    TQuillorBitmap bitmap;
+    Put24(bitmap, 1, 2, {0x010203, 0x040506});
+    ASSERT_TRUE(bitmap.BeginRowAccess());
+    ASSERT_TRUE(bitmap.Resize(6, 2, false));  // 3 bytes a row become 20
+    const std::uint8_t* row = bitmap.GetRow(1);
+    ASSERT_NE(row, nullptr);
+    for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(row[3 * x + 2], 0x04) << x;
+    EXPECT_EQ(bitmap.GetRow(2), nullptr);
+    bitmap.EndRowAccess();
+    EXPECT_EQ(bitmap.RowLockCount(), 0);
+}
+
 TEST(QuillorBitmapTest, CopyFromKeepsColoursBetweenAllDepths) {
     for (int from : kDepths)
         for (int to : kDepths) {
