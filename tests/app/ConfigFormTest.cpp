@@ -570,7 +570,7 @@ int DeviceCoordinate(int pixel, int screenExtent, int deviceMaximum) {
 }
 
 std::string Recording(const TempDir& dir, const std::vector<PenPoint>& points) {
-    tablettest::TabletSpec spec;
+    tablettest::TabletModel model;
     tablettest::EventLines e;
     const QSize screen = QGuiApplication::primaryScreen()->size();
     std::int64_t t = 0;
@@ -582,7 +582,7 @@ std::string Recording(const TempDir& dir, const std::vector<PenPoint>& points) {
                      {ABS_PRESSURE, p.pressure}});
     }
     const std::string path = dir.File("pen.rec");
-    WriteFile(path, tablettest::DeviceLines(spec) + e.Text());
+    WriteFile(path, tablettest::DeviceLines(model) + e.Text());
     return path;
 }
 

@@ -16,7 +16,7 @@
 namespace wt = platform::wintab;
 using tablettest::DeviceLines;
 using tablettest::EventLines;
-using tablettest::TabletSpec;
+using tablettest::TabletModel;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -32,9 +32,9 @@ struct ReplayEnvironment {
     ScopedEnv replay;
 };
 
-std::string WriteRecording(const TempDir& dir, const TabletSpec& spec, const EventLines& e) {
+std::string WriteRecording(const TempDir& dir, const TabletModel& model, const EventLines& e) {
     std::string path = dir.File("pen.rec");
-    WriteFile(path, DeviceLines(spec) + e.Text());
+    WriteFile(path, DeviceLines(model) + e.Text());
     return path;
 }
 
@@ -115,21 +115,21 @@ TEST(Tablet, DriverWithoutATabletIsNoTablet) {
 
 TEST(Tablet, ReadsReplayedPacketsOnTheWindowsThread) {
     TempDir dir;
-    TabletSpec spec;
+    TabletModel model;
     EventLines e;
     e.Report(0, {{ABS_X, 0}, {ABS_Y, 0}, {ABS_PRESSURE, 0}}, {{BTN_TOOL_PEN, 1}});
     e.Report(4000, {{ABS_PRESSURE, 300}}, {{BTN_TOUCH, 1}});
     e.Sync(8000);  // the same packet again
     e.Report(12000, {{ABS_X, 7600}, {ABS_Y, 4750}, {ABS_PRESSURE, 900}});
     e.Report(16000, {{ABS_X, 15199}, {ABS_Y, 9499}, {ABS_PRESSURE, 2047}});
-    ReplayEnvironment env(WriteRecording(dir, spec, e));
+    ReplayEnvironment env(WriteRecording(dir, model, e));
 
     TTablet tablet;
     TabletWindow window(tablet);
     ASSERT_TRUE(tablet.Open(window.Handle()));
     ASSERT_TRUE(tablet.IsOpen());
     EXPECT_EQ(tablet.PacketMessage(), wt::WT_PACKET);
-    EXPECT_EQ(tablet.GetDeviceName(), spec.name);
+    EXPECT_EQ(tablet.GetDeviceName(), model.name);
     EXPECT_EQ(tablet.FMaxPressure, 2047);
 
     ASSERT_TRUE(window.WaitForReadings(5));
@@ -187,11 +187,11 @@ TEST(Tablet, MaxPressureIsTheDevicesRange) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.maximum);
         TempDir dir;
-        TabletSpec spec;
-        spec.axes[2] = {ABS_PRESSURE, c.minimum, c.maximum, 0};
+        TabletModel model;
+        model.axes[2] = {ABS_PRESSURE, c.minimum, c.maximum, 0};
         EventLines e;
         e.Report(0, {{ABS_PRESSURE, c.minimum}}, {{BTN_TOOL_PEN, 1}});
-        ReplayEnvironment env(WriteRecording(dir, spec, e));
+        ReplayEnvironment env(WriteRecording(dir, model, e));
         TTablet tablet;
         QWidget window;
         ASSERT_TRUE(tablet.Open(platform::WindowHandle(&window)));
@@ -203,13 +203,13 @@ TEST(Tablet, LongDeviceNamesComeThroughWhole) {
     for (std::size_t length : {99u, 100u, 300u, 4000u}) {
         SCOPED_TRACE(length);
         TempDir dir;
-        TabletSpec spec;
-        spec.name = std::string(length - 1, 'x') + "Z";
+        TabletModel model;
+        model.name = std::string(length - 1, 'x') + "Z";
         EventLines e;
         e.Report(0, {}, {{BTN_TOOL_PEN, 1}});
-        ReplayEnvironment env(WriteRecording(dir, spec, e));
+        ReplayEnvironment env(WriteRecording(dir, model, e));
         TTablet tablet;
-        EXPECT_EQ(tablet.GetDeviceName(), spec.name);
+        EXPECT_EQ(tablet.GetDeviceName(), model.name);
     }
 }
 
@@ -236,7 +236,7 @@ TEST(Tablet, StoredMaximumPressureUnderTheKeyPath) {
         TempDir dir;
         EventLines e;
         e.Report(0, {}, {{BTN_TOOL_PEN, 1}});
-        ReplayEnvironment env(WriteRecording(dir, TabletSpec(), e));
+        ReplayEnvironment env(WriteRecording(dir, TabletModel(), e));
         ScopedEnv registry("VELSERIN_REGISTRY_DIR", dir.Path());
         std::string hive = "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\" +
                            std::string(kKey) + "\\Common]\n";
@@ -259,7 +259,7 @@ TEST(Tablet, OpeningAgainReplacesTheContext) {
     EventLines e;
     for (int i = 0; i < 40; ++i)
         e.Report(i * 3000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
-    ReplayEnvironment env(WriteRecording(dir, TabletSpec(), e));
+    ReplayEnvironment env(WriteRecording(dir, TabletModel(), e));
     TTablet tablet;
     TabletWindow window(tablet);
     ASSERT_TRUE(tablet.Open(window.Handle()));
@@ -287,7 +287,7 @@ TEST(Tablet, ContextRefusedStillOpensWithoutAContext) {
     TempDir dir;
     EventLines e;
     e.Report(0, {}, {{BTN_TOOL_PEN, 1}});
-    ReplayEnvironment env(WriteRecording(dir, TabletSpec(), e));
+    ReplayEnvironment env(WriteRecording(dir, TabletModel(), e));
     TTablet tablet;
     // No window to post to: the driver refuses the context, the steps got through.
     EXPECT_TRUE(tablet.Open(nullptr));

@@ -16,7 +16,7 @@ using tablettest::DeviceLines;
 using tablettest::EventLines;
 using tablettest::LoadedDriver;
 using tablettest::MessageWindow;
-using tablettest::TabletSpec;
+using tablettest::TabletModel;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -67,8 +67,8 @@ std::string WriteRecording(const TempDir& dir, const std::string& text,
     return path;
 }
 
-std::string Recording(const TabletSpec& spec, const EventLines& events) {
-    return DeviceLines(spec) + events.Text();
+std::string Recording(const TabletModel& model, const EventLines& events) {
+    return DeviceLines(model) + events.Text();
 }
 
 // A press at the top-left corner, a stroke, and a repeated report.
@@ -104,13 +104,13 @@ std::vector<platform::WindowMessage> LastMessages(MessageWindow& window, std::si
 
 TEST(WintabDriver, DescribesTheRecordedDevice) {
     TempDir dir;
-    TabletSpec spec;
+    TabletModel model;
     // 300 characters, two of them outside ASCII: the UTF-8 name comes out as UTF-16.
-    spec.name = "Tablet \xC3\xA9l\xC3\xA8ve" + std::string(288, 'N');
-    spec.axes = {{ABS_X, 0, 15199, 100}, {ABS_Y, 0, 9499, 100}, {ABS_PRESSURE, 10, 1033, 0}};
+    model.name = "Tablet \xC3\xA9l\xC3\xA8ve" + std::string(288, 'N');
+    model.axes = {{ABS_X, 0, 15199, 100}, {ABS_Y, 0, 9499, 100}, {ABS_PRESSURE, 10, 1033, 0}};
     EventLines e;
     e.Report(0, {{ABS_PRESSURE, 10}}, {{BTN_TOOL_PEN, 1}});
-    LoadedDriver driver(WriteRecording(dir, Recording(spec, e)));
+    LoadedDriver driver(WriteRecording(dir, Recording(model, e)));
     ASSERT_TRUE(driver.Loaded());
 
     EXPECT_GE(driver.Info(0, 0, nullptr), sizeof(wt::LOGCONTEXTW));
@@ -229,7 +229,7 @@ TEST(WintabDriver, AcceptsWhatEvemuRecordWrites) {
 
 TEST(WintabDriver, PostsOnePacketPerReportInOrder) {
     TempDir dir;
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), Stroke())));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), Stroke())));
     ASSERT_TRUE(driver.Loaded());
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
@@ -272,7 +272,7 @@ TEST(WintabDriver, PostsOnePacketPerReportInOrder) {
 
 TEST(WintabDriver, LaysOutOnlyTheRequestedFieldsInBitOrder) {
     TempDir dir;
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), Stroke())));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), Stroke())));
     MessageWindow window;
     // Serial, X and pressure: three 4-byte fields and nothing else.
     wt::LOGCONTEXTW lc =
@@ -293,7 +293,7 @@ TEST(WintabDriver, LaysOutOnlyTheRequestedFieldsInBitOrder) {
 
 TEST(WintabDriver, PacketHandsOutOneAndDropsOlderOnes) {
     TempDir dir;
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), Stroke())));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), Stroke())));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
     wt::HCTX ctx = driver.Open(window.handle, &lc, 1);
@@ -329,7 +329,7 @@ TEST(WintabDriver, KeepsABoundedQueue) {
     EventLines e;
     for (int i = 0; i < 100; ++i)
         e.Report(i * 100, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), e)));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
     wt::HCTX ctx = driver.Open(window.handle, &lc, 1);
@@ -371,7 +371,7 @@ TEST(WintabDriver, MapsTheInputExtentToTheOutputExtent) {
     e.Report(kPause, {{ABS_X, 0}, {ABS_Y, 0}}, {{BTN_TOOL_PEN, 1}});
     e.Report(kPause + 5000, {{ABS_X, 15199}, {ABS_Y, 9499}});
     e.Report(kPause + 10000, {{ABS_X, 7600}, {ABS_Y, 4750}});
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), e)));
     // One window per context, all open before the replay starts.
     std::vector<std::unique_ptr<MessageWindow>> windows;
     std::vector<wt::HCTX> contexts;
@@ -404,10 +404,10 @@ TEST(WintabDriver, MapsTheInputExtentToTheOutputExtent) {
 
 TEST(WintabDriver, ReportsToolsTiltAndRelativeValues) {
     TempDir dir;
-    TabletSpec spec;
+    TabletModel model;
     // Tilt in degrees (no resolution).
-    spec.axes.push_back({ABS_TILT_X, -64, 63, 0});
-    spec.axes.push_back({ABS_TILT_Y, -64, 63, 0});
+    model.axes.push_back({ABS_TILT_X, -64, 63, 0});
+    model.axes.push_back({ABS_TILT_Y, -64, 63, 0});
     // The lead-in puts the pen where the first report has it, so that a
     // relative context sees no move there, whichever packet came first for it.
     EventLines e = PauseFirst({{ABS_X, 100}});
@@ -421,7 +421,7 @@ TEST(WintabDriver, ReportsToolsTiltAndRelativeValues) {
     e.Event(t + 5000, EV_SYN, SYN_DROPPED, 0);
     e.Report(t + 5000, {{ABS_X, 9000}});
     e.Report(t + 6000, {{ABS_X, 160}}, {{BTN_TOOL_PEN, 1}});
-    LoadedDriver driver(WriteRecording(dir, Recording(spec, e)));
+    LoadedDriver driver(WriteRecording(dir, Recording(model, e)));
 
     MessageWindow absolute;
     MessageWindow relative;
@@ -475,7 +475,7 @@ TEST(WintabDriver, MoveMaskLeavesOutMotionItDoesNotWatch) {
     e.Report(2000, {{ABS_PRESSURE, 20}});  // pressure: kept
     e.Sync(3000);                          // nothing changed: still a sample
     e.Report(4000, {}, {{BTN_TOUCH, 1}});  // a button press: kept
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), e)));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), e)));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
     lc.lcMoveMask = wt::PK_NORMAL_PRESSURE;
@@ -493,7 +493,7 @@ TEST(WintabDriver, MoveMaskLeavesOutMotionItDoesNotWatch) {
 
 TEST(WintabDriver, RefusesBadOpens) {
     TempDir dir;
-    LoadedDriver driver(WriteRecording(dir, Recording(TabletSpec(), Stroke())));
+    LoadedDriver driver(WriteRecording(dir, Recording(TabletModel(), Stroke())));
     MessageWindow window;
     wt::LOGCONTEXTW lc = MessagesContext(driver);
     EXPECT_EQ(driver.Open(nullptr, &lc, 1), nullptr);
@@ -522,7 +522,7 @@ TEST(WintabDriver, WindowGoneAndLibraryFreedWithContextsOpen) {
     EventLines e;
     for (int i = 0; i < 50; ++i)
         e.Report(i * 2000, {{ABS_PRESSURE, i}}, {{BTN_TOOL_PEN, 1}});
-    std::string path = WriteRecording(dir, Recording(TabletSpec(), e));
+    std::string path = WriteRecording(dir, Recording(TabletModel(), e));
     {
         LoadedDriver driver(path);
         auto window = std::make_unique<MessageWindow>();
@@ -550,9 +550,9 @@ TEST(WintabDriver, WindowGoneAndLibraryFreedWithContextsOpen) {
 
 TEST(WintabDriver, ReadsTheRecordingNamedWhenLoaded) {
     TempDir dir;
-    TabletSpec first;
+    TabletModel first;
     first.name = "First Tablet";
-    TabletSpec second;
+    TabletModel second;
     second.name = "Second Tablet";
     std::string a = WriteRecording(dir, Recording(first, Stroke()), "a.rec");
     std::string b = WriteRecording(dir, Recording(second, Stroke()), "b.rec");
@@ -596,16 +596,16 @@ TEST(WintabDriver, RefusesMalformedRecordings) {
             text.replace(at, from.size(), to);
         return text;
     };
-    TabletSpec good;
+    TabletModel good;
     const std::string device = DeviceLines(good);
     const std::string events = Stroke().Text();
-    TabletSpec noPen = good;
+    TabletModel noPen = good;
     noPen.keys.erase(BTN_TOOL_PEN);
-    TabletSpec noY = good;
+    TabletModel noY = good;
     noY.axes.erase(noY.axes.begin() + 1);
-    TabletSpec flatPressure = good;
+    TabletModel flatPressure = good;
     flatPressure.axes[2] = {ABS_PRESSURE, 0, 0, 0};
-    TabletSpec reversed = good;
+    TabletModel reversed = good;
     reversed.axes[0] = {ABS_X, 100, 0, 0};
 
     struct Case {

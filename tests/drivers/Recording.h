@@ -21,7 +21,7 @@ struct AbsAxis {
     int resolution;
 };
 
-struct TabletSpec {
+struct TabletModel {
     std::string name = "Ostrevin Test Tablet Pen";
     std::vector<AbsAxis> axes = {
         {ABS_X, 0, 15199, 100}, {ABS_Y, 0, 9499, 100}, {ABS_PRESSURE, 0, 2047, 0}};
@@ -48,29 +48,29 @@ inline std::string BitmapLines(unsigned type, const std::set<unsigned>& codes, u
     return out;
 }
 
-inline std::string DeviceLines(const TabletSpec& spec) {
+inline std::string DeviceLines(const TabletModel& model) {
     std::set<unsigned> abs;
-    for (const AbsAxis& a : spec.axes)
+    for (const AbsAxis& a : model.axes)
         abs.insert(a.code);
     std::set<unsigned> types = {EV_SYN};
-    if (!spec.keys.empty())
+    if (!model.keys.empty())
         types.insert(EV_KEY);
     if (!abs.empty())
         types.insert(EV_ABS);
-    if (!spec.misc.empty())
+    if (!model.misc.empty())
         types.insert(EV_MSC);
 
     std::string out = "# EVEMU 1.3\n";
-    out += "# Input device name: \"" + spec.name + "\"\n";
-    out += "N: " + spec.name + "\n";
+    out += "# Input device name: \"" + model.name + "\"\n";
+    out += "N: " + model.name + "\n";
     out += "I: 0003 056a 0357 0110\n";
     out += "P: 00 00 00 00 00 00 00 00\n";
     out += BitmapLines(EV_SYN, types, EV_MAX);
-    out += BitmapLines(EV_KEY, spec.keys, KEY_MAX);
+    out += BitmapLines(EV_KEY, model.keys, KEY_MAX);
     out += BitmapLines(EV_ABS, abs, ABS_MAX);
-    out += BitmapLines(EV_MSC, spec.misc, MSC_MAX);
+    out += BitmapLines(EV_MSC, model.misc, MSC_MAX);
     char buf[96];
-    for (const AbsAxis& a : spec.axes) {
+    for (const AbsAxis& a : model.axes) {
         std::snprintf(buf, sizeof buf, "A: %02x %d %d 0 0 %d\n", a.code, a.minimum, a.maximum,
                       a.resolution);
         out += buf;

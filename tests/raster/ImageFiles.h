@@ -38,7 +38,7 @@ struct Rgb {
 // rows: top row first, each unpadded. A negative height writes a top-down
 // file; `claimedWidth`/`claimedHeight` (when set) replace the header's
 // values without changing the pixels written.
-struct BmpSpec {
+struct BmpLayout {
     int width = 0;
     int height = 0;
     int bits = 8;
@@ -51,33 +51,34 @@ struct BmpSpec {
     std::uint32_t colorsUsed = 0;
 };
 
-inline std::string Bmp(const BmpSpec& spec) {
-    const int stride = ((spec.width * spec.bits + 31) / 32) * 4;
+inline std::string Bmp(const BmpLayout& layout) {
+    const int stride = ((layout.width * layout.bits + 31) / 32) * 4;
     std::string pixels;
-    for (int i = 0; i < int(spec.rows.size()); ++i) {
-        const std::string& row = spec.topDown ? spec.rows[i] : spec.rows[spec.rows.size() - 1 - i];
+    for (int i = 0; i < int(layout.rows.size()); ++i) {
+        const std::string& row =
+            layout.topDown ? layout.rows[i] : layout.rows[layout.rows.size() - 1 - i];
         std::string padded = row;
         padded.resize(std::size_t(stride), '\0');
         pixels += padded;
     }
-    const std::uint32_t offset = 14 + 40 + std::uint32_t(spec.table.size()) * 4;
+    const std::uint32_t offset = 14 + 40 + std::uint32_t(layout.table.size()) * 4;
     std::string s = "BM";
     Le32(s, offset + std::uint32_t(pixels.size()));
     Le32(s, 0);
     Le32(s, offset);
     Le32(s, 40);
-    const std::int32_t h = spec.claimedHeight.value_or(spec.height);
-    Le32(s, std::uint32_t(spec.claimedWidth.value_or(spec.width)));
-    Le32(s, std::uint32_t(spec.topDown ? -h : h));
+    const std::int32_t h = layout.claimedHeight.value_or(layout.height);
+    Le32(s, std::uint32_t(layout.claimedWidth.value_or(layout.width)));
+    Le32(s, std::uint32_t(layout.topDown ? -h : h));
     Le16(s, 1);
-    Le16(s, unsigned(spec.bits));
+    Le16(s, unsigned(layout.bits));
     Le32(s, 0);  // BI_RGB
     Le32(s, std::uint32_t(pixels.size()));
-    Le32(s, std::uint32_t(spec.pixelsPerMetre));
-    Le32(s, std::uint32_t(spec.pixelsPerMetre));
-    Le32(s, spec.colorsUsed ? spec.colorsUsed : std::uint32_t(spec.table.size()));
+    Le32(s, std::uint32_t(layout.pixelsPerMetre));
+    Le32(s, std::uint32_t(layout.pixelsPerMetre));
+    Le32(s, layout.colorsUsed ? layout.colorsUsed : std::uint32_t(layout.table.size()));
     Le32(s, 0);
-    for (const Rgb& c : spec.table) {
+    for (const Rgb& c : layout.table) {
         s += char(c.b);
         s += char(c.g);
         s += char(c.r);

@@ -83,14 +83,14 @@ TEST_F(ImageLoad, PaletteBmpsKeepPaletteAndIndices) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        imagefiles::BmpSpec spec;
-        spec.width = 5;
-        spec.height = 2;
-        spec.bits = c.bits;
-        spec.table = kDupPalette;
-        spec.rows = c.rows;
-        spec.pixelsPerMetre = 3780;  // 96 dots per inch
-        BitmapHandle b = Load(Put("p.bmp", imagefiles::Bmp(spec)), c.expectedBits, kFormatBmp);
+        imagefiles::BmpLayout layout;
+        layout.width = 5;
+        layout.height = 2;
+        layout.bits = c.bits;
+        layout.table = kDupPalette;
+        layout.rows = c.rows;
+        layout.pixelsPerMetre = 3780;  // 96 dots per inch
+        BitmapHandle b = Load(Put("p.bmp", imagefiles::Bmp(layout)), c.expectedBits, kFormatBmp);
         for (int i = 0; i < 10; ++i)
             EXPECT_EQ(At(b, i % 5, i / 5), c.expected[i]) << i;
         EXPECT_EQ(Entry(b, 1), gdi::MakeQuad(255, 255, 255));
@@ -105,7 +105,7 @@ TEST_F(ImageLoad, PaletteBmpsKeepPaletteAndIndices) {
 TEST_F(ImageLoad, BmpDepths) {
     // 1 bit stays 1 bit; 24 and 32 bits become 24-bit blue-green-red; a
     // top-down file reads the same; no resolution reads 0.
-    imagefiles::BmpSpec mono;
+    imagefiles::BmpLayout mono;
     mono.width = 10;
     mono.height = 2;
     mono.bits = 1;
@@ -120,7 +120,7 @@ TEST_F(ImageLoad, BmpDepths) {
 
     for (bool topDown : {false, true}) {
         SCOPED_TRACE(topDown);
-        imagefiles::BmpSpec rgb;
+        imagefiles::BmpLayout rgb;
         rgb.width = 2;
         rgb.height = 2;
         rgb.bits = 24;
@@ -131,14 +131,14 @@ TEST_F(ImageLoad, BmpDepths) {
         EXPECT_EQ(At(b, 0, 0), 0x00030201u);
         EXPECT_EQ(At(b, 1, 1), 0x000c0b0au);
     }
-    imagefiles::BmpSpec deep;
+    imagefiles::BmpLayout deep;
     deep.width = 1;
     deep.height = 1;
     deep.bits = 32;
     deep.rows = {std::string("\x10\x20\x30\xff", 4)};
     BitmapHandle d = Load(Put("d.bmp", imagefiles::Bmp(deep)), 24);
     EXPECT_EQ(At(d, 0, 0), 0x00302010u);
-    imagefiles::BmpSpec five;  // 5-5-5: red 31, green 0, blue 16
+    imagefiles::BmpLayout five;  // 5-5-5: red 31, green 0, blue 16
     five.width = 1;
     five.height = 1;
     five.bits = 16;
@@ -334,18 +334,18 @@ TEST_F(ImageLoad, LzwGifsDecodeAsQtDoes) {
 
 TEST_F(ImageLoad, Rectangles) {
     // A 6 x 4 8-bit BMP whose pixel (x, y) is 10 * y + x.
-    imagefiles::BmpSpec spec;
-    spec.width = 6;
-    spec.height = 4;
-    spec.bits = 8;
-    spec.table = kDupPalette;
+    imagefiles::BmpLayout layout;
+    layout.width = 6;
+    layout.height = 4;
+    layout.bits = 8;
+    layout.table = kDupPalette;
     for (int y = 0; y < 4; ++y) {
         std::string row;
         for (int x = 0; x < 6; ++x)
             row += char(10 * y + x);
-        spec.rows.push_back(row);
+        layout.rows.push_back(row);
     }
-    const std::string bmp = Put("r.bmp", imagefiles::Bmp(spec));
+    const std::string bmp = Put("r.bmp", imagefiles::Bmp(layout));
     QImage png(6, 4, QImage::Format_RGB32);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x)
@@ -409,7 +409,7 @@ TEST_F(ImageLoad, Rectangles) {
 
 TEST_F(ImageLoad, RefusedHeaders) {
     auto header = [](std::int32_t w, std::int32_t h) {
-        imagefiles::BmpSpec s;
+        imagefiles::BmpLayout s;
         s.width = 1;
         s.height = 1;
         s.bits = 8;
@@ -448,7 +448,7 @@ TEST_F(ImageLoad, RefusedHeaders) {
     // top-down, with only its first row present. Information is given, the
     // whole load is refused without allocating, and a rectangle of the
     // first row still loads.
-    imagefiles::BmpSpec huge;
+    imagefiles::BmpLayout huge;
     huge.width = 2;
     huge.height = 1;
     huge.bits = 24;
@@ -475,7 +475,7 @@ TEST_F(ImageLoad, RefusedHeaders) {
 // result (no crash, no hang, nothing read or written out of bounds under the
 // sanitizers), and a load that succeeds gives a consistent record.
 TEST_F(ImageLoad, DamagedFilesNeverCrash) {
-    imagefiles::BmpSpec bmp;
+    imagefiles::BmpLayout bmp;
     bmp.width = 7;
     bmp.height = 5;
     bmp.bits = 4;

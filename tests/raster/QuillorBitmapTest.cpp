@@ -463,14 +463,14 @@ class LoadTest : public ::testing::Test {
 // An 8-bit file whose palette holds pure white (index 1) and the colour that
 // stands in for white while the palette is re-mapped (index 2).
 std::string WhitePaletteBmp() {
-    imagefiles::BmpSpec spec;
-    spec.width = 4;
-    spec.height = 2;
-    spec.bits = 8;
-    spec.table = {{0, 0, 0}, {255, 255, 255}, {253, 252, 253}, {10, 20, 30}};
-    spec.rows = {std::string("\x01\x02\x03\x00", 4), std::string("\x02\x01\x00\x03", 4)};
-    spec.pixelsPerMetre = 3780;  // 96 dots per inch
-    return imagefiles::Bmp(spec);
+    imagefiles::BmpLayout layout;
+    layout.width = 4;
+    layout.height = 2;
+    layout.bits = 8;
+    layout.table = {{0, 0, 0}, {255, 255, 255}, {253, 252, 253}, {10, 20, 30}};
+    layout.rows = {std::string("\x01\x02\x03\x00", 4), std::string("\x02\x01\x00\x03", 4)};
+    layout.pixelsPerMetre = 3780;  // 96 dots per inch
+    return imagefiles::Bmp(layout);
 }
 
 TEST_F(LoadTest, WhiteAndItsStandInKeepTheirOwnEntries) {
@@ -538,14 +538,14 @@ TEST_F(LoadTest, DepthsAreNormalisedKeepingColours) {
         {24, 2, {}, std::string("\x01\x02\x03\xFF\xFF\xFF", 6), 24, {0x030201, 0xFFFFFF}},
     };
     for (const Case& c : cases) {
-        imagefiles::BmpSpec spec;
-        spec.width = c.width;
-        spec.height = 1;
-        spec.bits = c.bits;
-        spec.table = c.table;
-        spec.rows = {c.row};
+        imagefiles::BmpLayout layout;
+        layout.width = c.width;
+        layout.height = 1;
+        layout.bits = c.bits;
+        layout.table = c.table;
+        layout.rows = {c.row};
         const std::string path = dir_.File("depth" + std::to_string(c.bits) + ".bmp");
-        testsupport::WriteFile(path, imagefiles::Bmp(spec));
+        testsupport::WriteFile(path, imagefiles::Bmp(layout));
         TQuillorBitmap bitmap;
         ASSERT_EQ(bitmap.LoadFile(path, false), 1) << c.bits;
         EXPECT_EQ(bitmap.BitsPerPixel(), c.loadedBits) << c.bits;

@@ -248,7 +248,7 @@ TEST_F(EntryWindowTest, ScreenshotOfEveryPage) {
     tablettest::EventLines pen;
     pen.Report(0, {{ABS_X, 100}, {ABS_Y, 100}, {ABS_PRESSURE, 0}}, {{BTN_TOOL_PEN, 1}});
     const std::string recording = dir.File("pen.rec");
-    testsupport::WriteFile(recording, tablettest::DeviceLines(tablettest::TabletSpec()) + pen.Text());
+    testsupport::WriteFile(recording, tablettest::DeviceLines(tablettest::TabletModel()) + pen.Text());
     extraEnv["VELSERIN_WINTAB"] = VELSERIN_BINARY_DIR "/bin/libwintab32.so";
     extraEnv["VELSERIN_WINTAB_REPLAY"] = recording;
 
