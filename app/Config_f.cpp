@@ -54,6 +54,16 @@ constexpr TokenButton kSelectButtons[] = {
     {&TConfigForm::rbMERGE, "MERGE"},
 };
 
+// The token of the button that was clicked; the field is left alone when
+// the sender is none of the table's buttons.
+template <std::size_t N>
+void TakeToken(const TConfigForm* form, QObject* sender, const TokenButton (&table)[N],
+               std::string& field) {
+    for (const TokenButton& b : table)
+        if (sender == form->*b.button)
+            field = b.token;
+}
+
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -467,27 +477,19 @@ void TConfigForm::FormDestroy(QObject*) {
 }
 
 void TConfigForm::rbLanguageClick(QObject* Sender) {
-    for (const TokenButton& b : kLanguageButtons)
-        if (Sender == this->*b.button)
-            FLanguage = b.token;
+    TakeToken(this, Sender, kLanguageButtons, FLanguage);
 }
 
 void TConfigForm::rbSizeType(QObject* Sender) {
-    for (const TokenButton& b : kSizeTypeButtons)
-        if (Sender == this->*b.button)
-            FSizeType = b.token;
+    TakeToken(this, Sender, kSizeTypeButtons, FSizeType);
 }
 
 void TConfigForm::rbUnits(QObject* Sender) {
-    for (const TokenButton& b : kUnitButtons)
-        if (Sender == this->*b.button)
-            FUnits = b.token;
+    TakeToken(this, Sender, kUnitButtons, FUnits);
 }
 
 void TConfigForm::rbSelect(QObject* Sender) {
-    for (const TokenButton& b : kSelectButtons)
-        if (Sender == this->*b.button)
-            FSelect = b.token;
+    TakeToken(this, Sender, kSelectButtons, FSelect);
 }
 
 void TConfigForm::FontButtonClick(QObject* Sender) {

@@ -206,18 +206,25 @@ void TQuillorBitmap::GetRows(void* buffer, int stride, bool bottomUp) {
     im::UnlockBitmap(&FHandle);
 }
 
-bool TQuillorBitmap::ReadPixels(platform::File& file, int mode) {
-    if (!IsAllocated() || mode == kCompressRefused)
-        return false;
+namespace {
+// A zeroed buffer for all of a bitmap's rows; false when memory is short.
+bool AllocatePixelBlock(const im::BitmapHandle& handle, std::vector<std::uint8_t>* block) {
     const std::size_t size =
-        static_cast<std::size_t>(FHandle.bytesPerLine) * static_cast<std::size_t>(FHandle.height);
-    std::vector<std::uint8_t> block;
+        static_cast<std::size_t>(handle.bytesPerLine) * static_cast<std::size_t>(handle.height);
     try {
-        block.assign(size, 0);
+        block->assign(size, 0);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    if (!ReadBlock(file, block.data(), size, mode))
+    return true;
+}
+}  // namespace
+
+bool TQuillorBitmap::ReadPixels(platform::File& file, int mode) {
+    if (!IsAllocated() || mode == kCompressRefused)
+        return false;
+    std::vector<std::uint8_t> block;
+    if (!AllocatePixelBlock(FHandle, &block) || !ReadBlock(file, block.data(), block.size(), mode))
         return false;
     PutRows(block.data(), FHandle.bytesPerLine, false);
     return true;
@@ -226,16 +233,11 @@ bool TQuillorBitmap::ReadPixels(platform::File& file, int mode) {
 bool TQuillorBitmap::WritePixels(platform::File& file, int mode) {
     if (!IsAllocated() || mode == kCompressRefused)
         return false;
-    const std::size_t size =
-        static_cast<std::size_t>(FHandle.bytesPerLine) * static_cast<std::size_t>(FHandle.height);
     std::vector<std::uint8_t> block;
-    try {
-        block.assign(size, 0);
-    } catch (const std::bad_alloc&) {
+    if (!AllocatePixelBlock(FHandle, &block))
         return false;
-    }
     GetRows(block.data(), FHandle.bytesPerLine, false);
-    return WriteBlock(file, block.data(), size, mode);
+    return WriteBlock(file, block.data(), block.size(), mode);
 }
 
 bool TQuillorBitmap::BeginRowAccess() {
