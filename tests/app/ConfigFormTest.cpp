@@ -30,6 +30,7 @@
 #include "platform/Files.h"
 #include "platform/Messages.h"
 #include "platform/Registry.h"
+#include "tests/app/SettingsKeys.h"
 #include "tests/common/TestSupport.h"
 #include "tests/drivers/DriverFixture.h"
 #include "tests/drivers/Recording.h"
@@ -42,12 +43,9 @@ using testsupport::ScopedEnv;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
-namespace {
+using namespace settingskeys;
 
-const char* kCommonKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Common]\n";
-const char* kDirectoryKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Directory]\n";
-const char* kCommonPath = "Software\\Ostrevin\\VelSerin\\4.0\\Common";
-const char* kDirectoryPath = "Software\\Ostrevin\\VelSerin\\4.0\\Directory";
+namespace {
 
 void Key(QWidget* target, int key, const QString& text = QString()) {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);

@@ -3,18 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "tests/app/SettingsKeys.h"
 #include "tests/common/TestSupport.h"
 
+using settingskeys::kDirectoryKey;
 using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 namespace {
 
-const char* kDirectoryKey =
-    "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Directory]\n";
-
 class DefineTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ScopedEnv registry{"VELSERIN_REGISTRY_DIR", dir.File("registry")};
     ScopedEnv config{"XDG_CONFIG_HOME", dir.File("config")};
@@ -58,7 +57,8 @@ TEST_F(DefineTest, DefaultDirectoryFromTheHive) {
     };
     for (const Case& c : cases) {
         std::remove(dir.File("registry/system.reg").c_str());
-        if (c.hive) WriteHive(std::string(kDirectoryKey) + c.hive);
+        if (c.hive)
+            WriteHive(std::string(kDirectoryKey) + c.hive);
         Define::InitializeDefinitions();
         EXPECT_EQ(Define::DefaultDirectory, c.expected) << c.what;
         EXPECT_EQ(Define::ReadDefaultDirectory(), c.expected) << c.what;

@@ -1,13 +1,13 @@
 #include "app/Entry.h"
 
-#include <QTimer>
-#include <QWidget>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QTimer>
+#include <QWidget>
+#include <stdexcept>
 
 #include "platform/Messages.h"
 #include "platform/NamedMutex.h"
@@ -21,7 +21,7 @@ using testsupport::TempDir;
 namespace {
 
 class EntryTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.Path()};
     RecordingMessageSink messages;
@@ -46,8 +46,8 @@ protected:
 TEST_F(EntryTest, NormalRunHoldsTheMutexOnlyWhileTheFormIsOpen) {
     bool heldDuringRun = false;
     auto factory = [&] {
-        heldDuringRun = platform::ProbeNamedMutex(velserin::kConfigurationMutex) ==
-                        platform::MutexProbe::Held;
+        heldDuringRun =
+            platform::ProbeNamedMutex(velserin::kConfigurationMutex) == platform::MutexProbe::Held;
         return ClosingForm()();
     };
     EXPECT_EQ(velserin::RunUtility(factory), 0);

@@ -12,25 +12,23 @@
 #include "platform/Messages.h"
 #include "platform/Registry.h"
 #include "platform/SystemInfo.h"
+#include "tests/app/SettingsKeys.h"
 #include "tests/common/TestSupport.h"
 
 namespace reg = platform::registry;
 using platform::MessageKind;
 using platform::RecordingMessageSink;
+using testsupport::EditorExport;
 using testsupport::ReadFile;
 using testsupport::ScopedEnv;
-using testsupport::EditorExport;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 using velserin::ConfigSettings;
 using velserin::FolderChain;
 
-namespace {
+using namespace settingskeys;
 
-const char* kCommonKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Common]\n";
-const char* kDirectoryKey = "[HKEY_LOCAL_MACHINE\\Software\\Ostrevin\\VelSerin\\4.0\\Directory]\n";
-const char* kCommonPath = "Software\\Ostrevin\\VelSerin\\4.0\\Common";
-const char* kDirectoryPath = "Software\\Ostrevin\\VelSerin\\4.0\\Directory";
+namespace {
 
 std::string Lower(std::string s) {
     for (char& c : s)
