@@ -229,6 +229,31 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data, mode_
     return true;
 }
 
+mode_t NewFileMode() {
+    // Read from /proc rather than with umask(2), which cannot read without
+    // setting, and setting it back and forth races with other threads.
+    mode_t mask = 022;
+    std::string status;
+    if (ReadWholeFile("/proc/self/status", &status)) {
+        std::size_t at = status.find("\nUmask:");
+        if (at != std::string::npos)
+            mask = mode_t(std::strtoul(status.c_str() + at + 7, nullptr, 8));
+    }
+    return 0666 & ~mask;
+}
+
+std::string ResolvedPath(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return resolved;
+        }
+    }
+    return path;
+}
+
 bool FileExists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

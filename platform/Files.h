@@ -70,6 +70,13 @@ bool ReadWholeFile(const std::string& path, std::string* data, int* error = null
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, mode_t mode = 0644,
                            int* error = nullptr);
 
+// The mode a new file gets from open(2): 0666 less the process's umask.
+mode_t NewFileMode();
+
+// Where a replacement of path writes: the file a symbolic link points to, so
+// that the link stays a link; path itself otherwise.
+std::string ResolvedPath(const std::string& path);
+
 // A test hook for ReplaceFileAtomically: called with the stage name ("write",
 // "flush", "rename"); returning a non-zero errno makes that stage fail.
 using AtomicWriteFaultHook = int (*)(const char* stage);

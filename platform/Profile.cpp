@@ -48,32 +48,6 @@ bool HasBreakOrNul(std::string_view s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-// The mode a new file gets from open(2): 0666 less the umask, read without
-// changing it.
-mode_t NewFileMode() {
-    mode_t mask = 022;
-    std::string status;
-    if (ReadWholeFile("/proc/self/status", &status)) {
-        std::size_t at = status.find("\nUmask:");
-        if (at != std::string::npos)
-            mask = mode_t(std::strtoul(status.c_str() + at + 7, nullptr, 8));
-    }
-    return 0666 & ~mask;
-}
-
-// A file that is a symbolic link is replaced where it points.
-std::string ResolvedPath(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string r = real;
-            std::free(real);
-            return r;
-        }
-    }
-    return path;
-}
-
 // Reads a file into a document; a missing file is an empty one.
 bool Load(const std::string& path, Document* doc, bool* exists, std::string* bytes, int* error) {
     int err = 0;

@@ -720,20 +720,6 @@ Lookup QueryValue(Root root, std::string_view keyPath, std::string_view name, Va
 
 namespace {
 
-// The mode a new file gets from open(2): 0666 less the process's umask,
-// read without changing it (umask(2) cannot be read alone, and setting it
-// back and forth races with other threads).
-mode_t NewFileMode() {
-    mode_t mask = 022;
-    std::string status;
-    if (ReadWholeFile("/proc/self/status", &status)) {
-        std::size_t at = status.find("\nUmask:");
-        if (at != std::string::npos)
-            mask = mode_t(std::strtoul(status.c_str() + at + 7, nullptr, 8));
-    }
-    return 0666 & ~mask;
-}
-
 // Makes a folder and the folders above it, new ones closed to others.
 bool MakeFolders(const std::string& path, int* error) {
     if (DirectoryExists(path))
@@ -759,15 +745,7 @@ bool MakeFolders(const std::string& path, int* error) {
 // A hive that is a symbolic link (to a shared copy, say) is replaced where
 // it points, so that the link survives.
 std::string ResolvedHivePath(Root root) {
-    std::string path = HivePath(root);
-    struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            path = real;
-            std::free(real);
-        }
-    }
-    return path;
+    return ResolvedPath(HivePath(root));
 }
 
 bool TakeLock(int fd, int* error) {
