@@ -17,7 +17,9 @@ namespace {
 // The drive of a path, as the Windows drive extraction gives it. Linux paths
 // have one root, so every absolute path is on the drive "/" and the drive
 // part itself is empty.
-std::string ExtractDrive(const std::string& /*path*/) { return std::string(); }
+std::string ExtractDrive(const std::string& /*path*/) {
+    return std::string();
+}
 }  // namespace
 
 void InitializeDefinitions() {
@@ -26,11 +28,14 @@ void InitializeDefinitions() {
     DefaultDirectory = ReadDefaultDirectory();
     PersonalFolder = GetSpecialFolder(platform::kFolderPersonal);
     AppDataFolder = GetSpecialFolder(platform::kFolderAppData);
-    for (int i = 0; i < 10; ++i) DefinitionValues[i] = kDefinitionValues[i];
+    for (int i = 0; i < 10; ++i)
+        DefinitionValues[i] = kDefinitionValues[i];
     RegistryBase = "\\Software\\Ostrevin\\VelSerin\\" + SuiteVersion;
 }
 
-std::string GetSpecialFolder(int number) { return platform::SpecialFolderPath(number); }
+std::string GetSpecialFolder(int number) {
+    return platform::SpecialFolderPath(number);
+}
 
 std::string ReadDefaultDirectory() {
     namespace reg = platform::registry;
@@ -42,7 +47,8 @@ std::string ReadDefaultDirectory() {
                         "Software\\Ostrevin\\VelSerin\\" + SuiteVersion + "\\Directory\\",
                         "DefaultDir", &value) == reg::Lookup::Found)
         text = value.Text();
-    if (text.empty()) text = kInstallFolderStem + SuiteVersion;
+    if (text.empty())
+        text = kInstallFolderStem + SuiteVersion;
     return text;
 }
 

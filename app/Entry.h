@@ -21,7 +21,7 @@ inline constexpr const char* kDesignProgramRunningMessage =
 // shown with the exception display and the loop goes on, as the framework's
 // application does.
 class Application : public QApplication {
-public:
+  public:
     Application(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

@@ -1,19 +1,23 @@
 #include "platform/Files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
-File::File(File&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), error_(other.error_) {
+    other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -30,9 +34,11 @@ File File::Open(const std::string& path, int flags, mode_t mode, int* error) {
     do {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
-    if (error) *error = fd < 0 ? errno : 0;
+    if (error)
+        *error = fd < 0 ? errno : 0;
     File f(fd);
-    if (fd < 0) f.error_ = errno;
+    if (fd < 0)
+        f.error_ = errno;
     return f;
 }
 
@@ -47,7 +53,8 @@ bool Transfer(int fd, int* lastError, std::size_t n, std::size_t* done, Op op) {
     while (total < n) {
         ssize_t r = op(total);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             *lastError = errno;
             break;
         }
@@ -58,7 +65,8 @@ bool Transfer(int fd, int* lastError, std::size_t n, std::size_t* done, Op op) {
         total += static_cast<std::size_t>(r);
     }
     (void)fd;
-    if (done) *done = total;
+    if (done)
+        *done = total;
     return total == n;
 }
 }  // namespace
@@ -73,7 +81,8 @@ bool File::Write(const void* buffer, std::size_t n, std::size_t* done) {
     const auto* p = static_cast<const char*>(buffer);
     bool ok = Transfer(fd_, &error_, n, done,
                        [&](std::size_t at) { return ::write(fd_, p + at, n - at); });
-    if (!ok && error_ == 0) error_ = ENOSPC;
+    if (!ok && error_ == 0)
+        error_ = ENOSPC;
     return ok;
 }
 
@@ -89,17 +98,21 @@ bool File::WriteAt(std::int64_t offset, const void* buffer, std::size_t n, std::
     bool ok = Transfer(fd_, &error_, n, done, [&](std::size_t at) {
         return ::pwrite(fd_, p + at, n - at, static_cast<off_t>(offset + std::int64_t(at)));
     });
-    if (!ok && error_ == 0) error_ = ENOSPC;
+    if (!ok && error_ == 0)
+        error_ = ENOSPC;
     return ok;
 }
 
 std::int64_t File::Seek(std::int64_t offset, int whence) {
     off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
-    if (r < 0) error_ = errno;
+    if (r < 0)
+        error_ = errno;
     return r;
 }
 
-std::int64_t File::Position() { return Seek(0, SEEK_CUR); }
+std::int64_t File::Position() {
+    return Seek(0, SEEK_CUR);
+}
 
 std::int64_t File::Size() {
     struct stat st;
@@ -142,7 +155,8 @@ int File::Release() {
 std::string TempFolder() {
     const char* t = std::getenv("TMPDIR");
     std::string dir = (t && *t) ? t : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     return dir;
 }
 
@@ -177,55 +191,76 @@ bool ReadWholeFile(const std::string& path, std::string* data, int* error) {
     int err = 0;
     File f = File::Open(path, O_RDONLY, 0, &err);
     if (!f.IsOpen()) {
-        if (error) *error = err;
+        if (error)
+            *error = err;
         return false;
     }
     char buf[65536];
     for (;;) {
         ssize_t r = ::read(f.Descriptor(), buf, sizeof buf);
         if (r < 0) {
-            if (errno == EINTR) continue;
-            if (error) *error = errno;
+            if (errno == EINTR)
+                continue;
+            if (error)
+                *error = errno;
             data->clear();
             return false;
         }
-        if (r == 0) break;
+        if (r == 0)
+            break;
         data->append(buf, static_cast<std::size_t>(r));
     }
-    if (error) *error = 0;
+    if (error)
+        *error = 0;
     return true;
 }
 
 namespace {
 AtomicWriteFaultHook g_faultHook = nullptr;
-int Fault(const char* stage) { return g_faultHook ? g_faultHook(stage) : 0; }
+int Fault(const char* stage) {
+    return g_faultHook ? g_faultHook(stage) : 0;
+}
 }  // namespace
 
-void SetAtomicWriteFaultHook(AtomicWriteFaultHook hook) { g_faultHook = hook; }
+void SetAtomicWriteFaultHook(AtomicWriteFaultHook hook) {
+    g_faultHook = hook;
+}
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data, mode_t mode,
                            int* error) {
     auto fail = [&](int err, const std::string& tmp) {
-        if (!tmp.empty()) ::unlink(tmp.c_str());
-        if (error) *error = err;
+        if (!tmp.empty())
+            ::unlink(tmp.c_str());
+        if (error)
+            *error = err;
         return false;
     };
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (::stat(path.c_str(), &st) == 0)
+        mode = st.st_mode & 07777;
 
     std::string tmp = path + ".XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return fail(errno, std::string());
+    if (fd < 0)
+        return fail(errno, std::string());
     File f(fd);
-    if (::fchmod(fd, mode) != 0) return fail(errno, tmp);
-    if (int e = Fault("write")) return fail(e, tmp);
-    if (!f.Write(data.data(), data.size())) return fail(f.LastError() ? f.LastError() : EIO, tmp);
-    if (int e = Fault("flush")) return fail(e, tmp);
-    if (!f.Flush()) return fail(f.LastError(), tmp);
+    if (::fchmod(fd, mode) != 0)
+        return fail(errno, tmp);
+    if (int e = Fault("write"))
+        return fail(e, tmp);
+    if (!f.Write(data.data(), data.size()))
+        return fail(f.LastError() ? f.LastError() : EIO, tmp);
+    if (int e = Fault("flush"))
+        return fail(e, tmp);
+    if (!f.Flush())
+        return fail(f.LastError(), tmp);
     f.Close();
-    if (int e = Fault("rename")) return fail(e, tmp);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno, tmp);
-    if (error) *error = 0;
+    if (int e = Fault("rename"))
+        return fail(e, tmp);
+    if (::rename(tmp.c_str(), path.c_str()) != 0)
+        return fail(errno, tmp);
+    if (error)
+        *error = 0;
     return true;
 }
 

@@ -2,16 +2,16 @@
 // Open files as POSIX descriptors with explicit positioning and 64-bit
 // offsets, and the process's private folder for temporary files.
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace platform {
 
 class File {
-public:
+  public:
     File() = default;
     explicit File(int fd) : fd_(fd) {}
     ~File();
@@ -48,7 +48,7 @@ public:
     void Close();
     int Release();
 
-private:
+  private:
     int fd_ = -1;
     int error_ = 0;
 };

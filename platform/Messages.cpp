@@ -21,23 +21,33 @@ MessageSink* InstallMessageSink(MessageSink* sink) {
     return previous;
 }
 
-static MessageSink& CurrentSink() { return g_sink ? *g_sink : g_desktopSink; }
+static MessageSink& CurrentSink() {
+    return g_sink ? *g_sink : g_desktopSink;
+}
 
-void ShowMessage(const std::string& text) { CurrentSink().Show(MessageKind::Message, text); }
+void ShowMessage(const std::string& text) {
+    CurrentSink().Show(MessageKind::Message, text);
+}
 
-void ShowException(const std::string& text) { CurrentSink().Show(MessageKind::Exception, text); }
+void ShowException(const std::string& text) {
+    CurrentSink().Show(MessageKind::Exception, text);
+}
 
-void SetApplicationTitle(const std::string& title) { g_title = title; }
+void SetApplicationTitle(const std::string& title) {
+    g_title = title;
+}
 
-const std::string& ApplicationTitle() { return g_title; }
+const std::string& ApplicationTitle() {
+    return g_title;
+}
 
 void DesktopMessageSink::Show(MessageKind kind, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), text.c_str());
     std::fflush(stderr);
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
     QMessageBox box(kind == MessageKind::Exception ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    QString::fromStdString(g_title), QString::fromStdString(text),
-                    QMessageBox::Ok);
+                    QString::fromStdString(g_title), QString::fromStdString(text), QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();
 }

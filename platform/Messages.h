@@ -11,7 +11,7 @@ namespace platform {
 enum class MessageKind { Message, Exception };
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void Show(MessageKind kind, const std::string& text) = 0;
 };
@@ -32,30 +32,32 @@ const std::string& ApplicationTitle();
 // The real display: one stderr line prefixed with the program's name, then a
 // modal box when a QApplication exists.
 class DesktopMessageSink : public MessageSink {
-public:
+  public:
     void Show(MessageKind kind, const std::string& text) override;
 };
 
 // Records what would have been shown.
 class RecordingMessageSink : public MessageSink {
-public:
+  public:
     struct Entry {
         MessageKind kind;
         std::string text;
     };
-    void Show(MessageKind kind, const std::string& text) override { entries.push_back({kind, text}); }
+    void Show(MessageKind kind, const std::string& text) override {
+        entries.push_back({kind, text});
+    }
     std::vector<Entry> entries;
 };
 
 // Installs a sink for the life of a scope.
 class ScopedMessageSink {
-public:
+  public:
     explicit ScopedMessageSink(MessageSink* sink) : previous_(InstallMessageSink(sink)) {}
     ~ScopedMessageSink() { InstallMessageSink(previous_); }
     ScopedMessageSink(const ScopedMessageSink&) = delete;
     ScopedMessageSink& operator=(const ScopedMessageSink&) = delete;
 
-private:
+  private:
     MessageSink* previous_;
 };
 

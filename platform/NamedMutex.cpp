@@ -1,10 +1,10 @@
 #include "platform/NamedMutex.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 
 #include "platform/Files.h"
 
@@ -14,11 +14,13 @@ std::string MutexFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') {
         std::string dir = runtime;
-        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        while (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
         return dir;
     }
     std::string dir = TempFolder() + "/velserin-" + std::to_string(::getuid());
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
     // The folder must be ours and closed to others, or someone could plant a
     // lock file that keeps us from starting.
     struct stat st;
@@ -30,7 +32,8 @@ std::string MutexFolder() {
 
 std::string MutexLockPath(const std::string& name) {
     std::string dir = MutexFolder();
-    if (dir.empty()) return {};
+    if (dir.empty())
+        return {};
     return dir + "/" + name + ".lock";
 }
 
@@ -46,19 +49,23 @@ static flock WholeFile(short type) {
 
 MutexProbe ProbeNamedMutex(const std::string& name) {
     std::string path = MutexLockPath(name);
-    if (path.empty()) return MutexProbe::Absent;
+    if (path.empty())
+        return MutexProbe::Absent;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return MutexProbe::Absent;  // nobody ever made it: nobody holds it
+    if (fd < 0)
+        return MutexProbe::Absent;  // nobody ever made it: nobody holds it
     flock fl = WholeFile(F_WRLCK);
     MutexProbe result = MutexProbe::Absent;
-    if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) result = MutexProbe::Held;
+    if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK)
+        result = MutexProbe::Held;
     ::close(fd);
     return result;
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, Result* result) {
     auto set = [&](Result r) {
-        if (result) *result = r;
+        if (result)
+            *result = r;
     };
     std::string path = MutexLockPath(name);
     if (path.empty()) {
@@ -82,7 +89,9 @@ std::unique_ptr<NamedMutex> NamedMutex::Create(const std::string& name, Result* 
     return std::unique_ptr<NamedMutex>(new NamedMutex(name, fd));
 }
 
-NamedMutex::~NamedMutex() { Release(); }
+NamedMutex::~NamedMutex() {
+    Release();
+}
 
 void NamedMutex::Release() {
     if (fd_ >= 0) {

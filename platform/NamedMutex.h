@@ -21,7 +21,7 @@ enum class MutexProbe { Absent, Held };
 MutexProbe ProbeNamedMutex(const std::string& name);
 
 class NamedMutex {
-public:
+  public:
     enum class Result { Created, AlreadyHeld, Failed };
 
     // Takes the mutex in one atomic step. AlreadyHeld: another process holds
@@ -36,7 +36,7 @@ public:
     // Releases and closes the mutex.
     void Release();
 
-private:
+  private:
     NamedMutex(std::string name, int fd) : name_(std::move(name)), fd_(fd) {}
     std::string name_;
     int fd_;

@@ -1,16 +1,16 @@
 #include "platform/SystemInfo.h"
 
+#include <iconv.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
-#include <iconv.h>
-#include <pwd.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/Files.h"
@@ -20,7 +20,8 @@ namespace platform {
 namespace {
 
 std::string StripTrailingSlash(std::string s) {
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
     return s;
 }
 
@@ -32,21 +33,26 @@ std::string Env(const char* name) {
 // Reads XDG_DOCUMENTS_DIR from user-dirs.dirs ("$HOME/..." or an absolute path).
 std::string DocumentsFromUserDirs(const std::string& configHome, const std::string& home) {
     std::string text;
-    if (configHome.empty() || !ReadWholeFile(configHome + "/user-dirs.dirs", &text)) return {};
+    if (configHome.empty() || !ReadWholeFile(configHome + "/user-dirs.dirs", &text))
+        return {};
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         std::string line = text.substr(pos, end - pos);
         pos = end + 1;
         const std::string key = "XDG_DOCUMENTS_DIR=";
         std::size_t k = line.find_first_not_of(" \t");
-        if (k == std::string::npos || line.compare(k, key.size(), key) != 0) continue;
+        if (k == std::string::npos || line.compare(k, key.size(), key) != 0)
+            continue;
         std::string value = line.substr(k + key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
-        if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
-        if (!value.empty() && value[0] == '/') return StripTrailingSlash(value);
+        if (value.rfind("$HOME", 0) == 0)
+            value = home + value.substr(5);
+        if (!value.empty() && value[0] == '/')
+            return StripTrailingSlash(value);
     }
     return {};
 }
@@ -56,14 +62,16 @@ std::string DocumentsFromUserDirs(const std::string& configHome, const std::stri
 std::string HomeFolder() {
     std::string home = Env("HOME");
     if (home.empty()) {
-        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+            home = pw->pw_dir;
     }
     return StripTrailingSlash(home);
 }
 
 static std::string ConfigHome() {
     std::string c = Env("XDG_CONFIG_HOME");
-    if (!c.empty() && c[0] == '/') return StripTrailingSlash(c);
+    if (!c.empty() && c[0] == '/')
+        return StripTrailingSlash(c);
     std::string home = HomeFolder();
     return home.empty() ? std::string() : home + "/.config";
 }
@@ -77,16 +85,19 @@ std::string SpecialFolderPath(int folder) {
             if (!dir.empty() && !DirectoryExists(dir)) {
                 std::error_code ec;
                 std::filesystem::create_directories(dir, ec);
-                if (!ec) ::chmod(dir.c_str(), 0700);
+                if (!ec)
+                    ::chmod(dir.c_str(), 0700);
             }
             return dir;
         }
         case kFolderPersonal: {
             std::string d = Env("XDG_DOCUMENTS_DIR");
-            if (!d.empty() && d[0] == '/') return StripTrailingSlash(d);
+            if (!d.empty() && d[0] == '/')
+                return StripTrailingSlash(d);
             std::string home = HomeFolder();
             d = DocumentsFromUserDirs(ConfigHome(), home);
-            if (!d.empty()) return d;
+            if (!d.empty())
+                return d;
             return home.empty() ? std::string() : home + "/Documents";
         }
         default:
@@ -94,12 +105,15 @@ std::string SpecialFolderPath(int folder) {
     }
 }
 
-std::uint32_t PlatformId() { return kPlatformWin32NT; }
+std::uint32_t PlatformId() {
+    return kPlatformWin32NT;
+}
 
 std::uint64_t TotalPhysicalMemory() {
     long pages = ::sysconf(_SC_PHYS_PAGES);
     long size = ::sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || size <= 0) return 0;
+    if (pages <= 0 || size <= 0)
+        return 0;
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size);
 }
 
@@ -107,8 +121,10 @@ std::string ProgramPath() {
     std::vector<char> buf(PATH_MAX + 1);
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return {};
-        if (static_cast<std::size_t>(n) < buf.size()) return std::string(buf.data(), std::size_t(n));
+        if (n < 0)
+            return {};
+        if (static_cast<std::size_t>(n) < buf.size())
+            return std::string(buf.data(), std::size_t(n));
         buf.resize(buf.size() * 2);
     }
 }
@@ -124,15 +140,21 @@ int AnsiCodePage() {
     if (!over.empty()) {
         char* end = nullptr;
         long cp = std::strtol(over.c_str(), &end, 10);
-        if (end && *end == '\0' && cp > 0 && cp < 65536) return static_cast<int>(cp);
+        if (end && *end == '\0' && cp > 0 && cp < 65536)
+            return static_cast<int>(cp);
     }
     std::string locale = Env("LC_ALL");
-    if (locale.empty()) locale = Env("LC_CTYPE");
-    if (locale.empty()) locale = Env("LANG");
+    if (locale.empty())
+        locale = Env("LC_CTYPE");
+    if (locale.empty())
+        locale = Env("LANG");
     auto starts = [&](const char* p) { return locale.rfind(p, 0) == 0; };
-    if (starts("ko")) return 949;
-    if (starts("ja")) return 932;
-    if (starts("th")) return 874;
+    if (starts("ko"))
+        return 949;
+    if (starts("ja"))
+        return 932;
+    if (starts("th"))
+        return 874;
     if (starts("zh")) {
         if (locale.find("TW") != std::string::npos || locale.find("HK") != std::string::npos ||
             locale.find("MO") != std::string::npos || locale.find("Hant") != std::string::npos)
@@ -146,25 +168,38 @@ namespace {
 
 const char* IconvName(int codePage) {
     switch (codePage) {
-        case 949: return "CP949";
-        case 936: return "CP936";
-        case 950: return "CP950";
-        case 874: return "CP874";
-        case 932: return "CP932";
-        case 1250: return "CP1250";
-        case 1251: return "CP1251";
-        case 1253: return "CP1253";
-        case 1254: return "CP1254";
-        case 1257: return "CP1257";
-        default: return "CP1252";
+        case 949:
+            return "CP949";
+        case 936:
+            return "CP936";
+        case 950:
+            return "CP950";
+        case 874:
+            return "CP874";
+        case 932:
+            return "CP932";
+        case 1250:
+            return "CP1250";
+        case 1251:
+            return "CP1251";
+        case 1253:
+            return "CP1253";
+        case 1254:
+            return "CP1254";
+        case 1257:
+            return "CP1257";
+        default:
+            return "CP1252";
     }
 }
 
 // Converts with iconv, replacing what cannot be converted; falls back to
 // Latin-1 when the converter is missing so that no text is lost outright.
-std::string Convert(std::string_view in, const char* from, const char* to, const char* replacement) {
+std::string Convert(std::string_view in, const char* from, const char* to,
+                    const char* replacement) {
     iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::string();
     std::string out;
     out.reserve(in.size() * 2 + 8);
     char* src = const_cast<char*>(in.data());
@@ -176,7 +211,8 @@ std::string Convert(std::string_view in, const char* from, const char* to, const
         std::size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
         out.append(buf, sizeof buf - dstLeft);
         if (r == static_cast<std::size_t>(-1)) {
-            if (errno == E2BIG) continue;
+            if (errno == E2BIG)
+                continue;
             // EILSEQ or EINVAL: skip one byte (or one UTF-16 unit) and mark it.
             out += replacement;
             std::size_t skip = 1;
@@ -233,7 +269,8 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
                     }
                     v = (v << 6) | (cc & 0x3F);
                 }
-                if (ok) cp = v;
+                if (ok)
+                    cp = v;
             } else {
                 len = 1;
             }
@@ -294,14 +331,21 @@ bool IsValidUtf8(std::string_view s) {
     while (i < s.size()) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         std::size_t len;
-        if (c < 0x80) len = 1;
-        else if ((c >> 5) == 0x6 && c >= 0xC2) len = 2;
-        else if ((c >> 4) == 0xE) len = 3;
-        else if ((c >> 3) == 0x1E && c <= 0xF4) len = 4;
-        else return false;
-        if (i + len > s.size()) return false;
+        if (c < 0x80)
+            len = 1;
+        else if ((c >> 5) == 0x6 && c >= 0xC2)
+            len = 2;
+        else if ((c >> 4) == 0xE)
+            len = 3;
+        else if ((c >> 3) == 0x1E && c <= 0xF4)
+            len = 4;
+        else
+            return false;
+        if (i + len > s.size())
+            return false;
         for (std::size_t k = 1; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
         i += len;
     }
     return true;

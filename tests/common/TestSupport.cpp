@@ -1,10 +1,10 @@
 #include "tests/common/TestSupport.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,7 +17,8 @@ namespace testsupport {
 TempDir::TempDir() {
     const char* t = std::getenv("TMPDIR");
     std::string tmpl = std::string(t && *t ? t : "/tmp") + "/velserin-test-XXXXXX";
-    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    if (!::mkdtemp(tmpl.data()))
+        throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
 
@@ -29,14 +30,19 @@ TempDir::~TempDir() {
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* v = std::getenv(name_.c_str())) old_ = v;
-    if (value) ::setenv(name_.c_str(), value->c_str(), 1);
-    else ::unsetenv(name_.c_str());
+    if (const char* v = std::getenv(name_.c_str()))
+        old_ = v;
+    if (value)
+        ::setenv(name_.c_str(), value->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
-    else ::unsetenv(name_.c_str());
+    if (old_)
+        ::setenv(name_.c_str(), old_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
 }
 
 std::string ReadFile(const std::string& path) {
@@ -49,13 +55,15 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(data.data(), std::streamsize(data.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::string EditorExport(const std::string& utf8) {
     std::string withCrLf;
     for (char c : utf8) {
-        if (c == '\n') withCrLf += '\r';
+        if (c == '\n')
+            withCrLf += '\r';
         withCrLf += c;
     }
     std::string out = "\xFF\xFE";
@@ -68,9 +76,11 @@ std::string EditorExport(const std::string& utf8) {
 
 int HoldPosixLockInChild(const std::string& path) {
     int fds[2];
-    if (::pipe(fds) != 0) return -1;
+    if (::pipe(fds) != 0)
+        return -1;
     pid_t pid = ::fork();
-    if (pid < 0) return -1;
+    if (pid < 0)
+        return -1;
     if (pid == 0) {
         // Only async-signal-safe calls in the child of a threaded process.
         ::close(fds[0]);
@@ -80,7 +90,8 @@ int HoldPosixLockInChild(const std::string& path) {
         fl.l_whence = SEEK_SET;
         char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? '1' : '0';
         (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
     }
     ::close(fds[1]);
     char ok = '0';
@@ -94,7 +105,8 @@ int HoldPosixLockInChild(const std::string& path) {
 }
 
 void KillChild(int pid) {
-    if (pid <= 0) return;
+    if (pid <= 0)
+        return;
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
 }

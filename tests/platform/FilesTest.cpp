@@ -34,7 +34,7 @@ TEST(Files, OffsetsBeyondFourGigabytes) {
     File f = File::CreateExclusive(dir.File("big"));
     ASSERT_TRUE(f.IsOpen());
     const std::int64_t far = (std::int64_t(5) << 30) + 123;  // past 2^32: needs 64-bit offsets
-    ASSERT_TRUE(f.SetSize(far + 4));  // sparse: costs no disk blocks
+    ASSERT_TRUE(f.SetSize(far + 4));                         // sparse: costs no disk blocks
     ASSERT_TRUE(f.WriteAt(far, "abcd", 4));
     EXPECT_EQ(f.Size(), far + 4);
     char buf[4];
@@ -89,7 +89,9 @@ TEST(Files, PrivateTempFolderIsClosedToOthersAndRemovedAtExit) {
 
 namespace {
 const char* g_failStage = nullptr;
-int FailAt(const char* stage) { return g_failStage && std::strcmp(stage, g_failStage) == 0 ? ENOSPC : 0; }
+int FailAt(const char* stage) {
+    return g_failStage && std::strcmp(stage, g_failStage) == 0 ? ENOSPC : 0;
+}
 }  // namespace
 
 TEST(Files, ReplaceAtomicallyKeepsTheOldFileWhenAStageFails) {

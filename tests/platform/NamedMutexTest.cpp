@@ -1,5 +1,5 @@
-#include "platform/NamedMutex.h"
 #include "platform/Files.h"
+#include "platform/NamedMutex.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 class NamedMutexTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ScopedEnv runtime{"XDG_RUNTIME_DIR", dir.Path()};
 };
@@ -94,7 +94,8 @@ TEST_F(NamedMutexTest, KilledHolderReleasesTheMutex) {
         auto m = NamedMutex::Create("Held", &r);
         char ok = m ? '1' : '0';
         (void)!::write(fds[1], &ok, 1);
-        for (;;) ::pause();
+        for (;;)
+            ::pause();
     }
     ::close(fds[1]);
     char ok = '0';
@@ -142,7 +143,8 @@ TEST_F(NamedMutexTest, ManyProcessesRacingExactlyOneWins) {
         }
         ::close(results[0]);
         ::close(results[1]);
-        for (pid_t p : pids) testsupport::KillChild(p);
+        for (pid_t p : pids)
+            testsupport::KillChild(p);
         EXPECT_EQ(winners, 1) << "round " << round;
     }
 }

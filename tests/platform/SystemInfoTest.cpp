@@ -63,7 +63,7 @@ TEST(SystemInfo, AnsiCodePageFollowsTheLocale) {
         const char* locale;
         int codePage;
     } cases[] = {
-        {"ko_KR.UTF-8", 949}, {"zh_CN.UTF-8", 936}, {"zh_TW.UTF-8", 950}, {"zh_HK.UTF-8", 950},
+        {"ko_KR.UTF-8", 949}, {"zh_CN.UTF-8", 936}, {"zh_TW.UTF-8", 950},  {"zh_HK.UTF-8", 950},
         {"th_TH.UTF-8", 874}, {"ja_JP.UTF-8", 932}, {"de_DE.UTF-8", 1252}, {"C", 1252},
     };
     ScopedEnv over("VELSERIN_ANSI_CODEPAGE", std::nullopt);

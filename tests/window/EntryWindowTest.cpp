@@ -34,10 +34,12 @@ std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* p = ::popen(command.c_str(), "r")) {
         char buf[512];
-        while (std::fgets(buf, sizeof buf, p)) out += buf;
+        while (std::fgets(buf, sizeof buf, p))
+            out += buf;
         ::pclose(p);
     }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
     return out;
 }
 
@@ -49,7 +51,8 @@ struct Process {
     bool Exited(std::chrono::milliseconds within) {
         auto end = std::chrono::steady_clock::now() + within;
         while (std::chrono::steady_clock::now() < end) {
-            if (::waitpid(pid, &status, WNOHANG) == pid) return true;
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                return true;
             std::this_thread::sleep_for(20ms);
         }
         return false;
@@ -64,21 +67,24 @@ struct Process {
 };
 
 class EntryWindowTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
-    std::deque<Process> started;  // killed at the end of each test
+    std::deque<Process> started;                  // killed at the end of each test
     std::map<std::string, std::string> extraEnv;  // set in the started programs after the rest
 
     void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
-        if (Shell("command -v xdotool").empty()) GTEST_SKIP() << "needs xdotool";
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "needs an X display";
+        if (Shell("command -v xdotool").empty())
+            GTEST_SKIP() << "needs xdotool";
         ::mkdir(dir.File("home").c_str(), 0700);
         ::mkdir(dir.File("runtime").c_str(), 0700);
         // The roaming application-data folder, where the dialog keeps its settings folders.
         ::mkdir(dir.File("home/.config").c_str(), 0700);
     }
     void TearDown() override {
-        for (Process& p : started) p.Kill();
+        for (Process& p : started)
+            p.Kill();
     }
 
     Process& Start(const std::string& name) {
@@ -94,7 +100,8 @@ protected:
             ::setenv("VELSERIN_REGISTRY_DIR", dir.File("home/registry").c_str(), 1);
             ::setenv("VELSERIN_WINTAB", dir.File("no-driver.so").c_str(), 1);
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            for (const auto& [name, value] : extraEnv) ::setenv(name.c_str(), value.c_str(), 1);
+            for (const auto& [name, value] : extraEnv)
+                ::setenv(name.c_str(), value.c_str(), 1);
             ::execl(kApp.c_str(), kApp.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -104,14 +111,15 @@ protected:
     // Window ids whose name is exactly `title`, waiting up to a few seconds.
     std::vector<std::string> Windows(const std::string& title, bool wait = true) {
         for (int i = 0; i < (wait ? 300 : 1); ++i) {
-            std::string ids = Shell("xdotool search --onlyvisible --name '^" + Escape(title) +
-                                  "$' 2>/dev/null");
+            std::string ids =
+                Shell("xdotool search --onlyvisible --name '^" + Escape(title) + "$' 2>/dev/null");
             if (!ids.empty()) {
                 std::vector<std::string> out;
                 std::size_t pos = 0;
                 while (pos < ids.size()) {
                     std::size_t end = ids.find('\n', pos);
-                    if (end == std::string::npos) end = ids.size();
+                    if (end == std::string::npos)
+                        end = ids.size();
                     out.push_back(ids.substr(pos, end - pos));
                     pos = end + 1;
                 }
@@ -125,7 +133,8 @@ protected:
     static std::string Escape(const std::string& s) {
         std::string out;
         for (char c : s) {
-            if (c == '(' || c == ')' || c == '.') out += '\\';
+            if (c == '(' || c == ')' || c == '.')
+                out += '\\';
             out += c;
         }
         return out;
@@ -235,8 +244,9 @@ TEST_F(EntryWindowTest, EnterPressesOKAndEscapePressesCancel) {
     ASSERT_TRUE(confirmed.Exited(10s)) << "Enter presses O.K";
     EXPECT_TRUE(WIFEXITED(confirmed.status) && WEXITSTATUS(confirmed.status) == 0);
     const std::string stored = testsupport::ReadFile(hive);
-    for (const char* line : {"\"Language\"=\"English\"", "\"TUnits\"=\"uCm\"", "\"Select\"=\"READ\"",
-                             "\"TREG_Size\"=\"cstA4\"", "\"MaxNPressure\"=\"0\""})
+    for (const char* line :
+         {"\"Language\"=\"English\"", "\"TUnits\"=\"uCm\"", "\"Select\"=\"READ\"",
+          "\"TREG_Size\"=\"cstA4\"", "\"MaxNPressure\"=\"0\""})
         EXPECT_NE(stored.find(line), std::string::npos) << line;
     EXPECT_EQ(testsupport::ReadFile(status), "[CanvasInfor]\nDPI=160\n");
 }
@@ -244,11 +254,13 @@ TEST_F(EntryWindowTest, EnterPressesOKAndEscapePressesCancel) {
 // Screenshots of the six pages, with a replayed tablet so that the Tablet
 // page is enabled, in <build>/screenshots/config-page-<n>.png.
 TEST_F(EntryWindowTest, ScreenshotOfEveryPage) {
-    if (Shell("command -v scrot").empty()) GTEST_SKIP() << "needs scrot";
+    if (Shell("command -v scrot").empty())
+        GTEST_SKIP() << "needs scrot";
     tablettest::EventLines pen;
     pen.Report(0, {{ABS_X, 100}, {ABS_Y, 100}, {ABS_PRESSURE, 0}}, {{BTN_TOOL_PEN, 1}});
     const std::string recording = dir.File("pen.rec");
-    testsupport::WriteFile(recording, tablettest::DeviceLines(tablettest::TabletModel()) + pen.Text());
+    testsupport::WriteFile(recording,
+                           tablettest::DeviceLines(tablettest::TabletModel()) + pen.Text());
     extraEnv["VELSERIN_WINTAB"] = VELSERIN_BINARY_DIR "/bin/libwintab32.so";
     extraEnv["VELSERIN_WINTAB_REPLAY"] = recording;
 
