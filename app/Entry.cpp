@@ -5,7 +5,6 @@
 
 #include "platform/Messages.h"
 #include "platform/NamedMutex.h"
-#include "platform/SystemInfo.h"
 
 namespace velserin {
 
@@ -48,9 +47,6 @@ int RunUtility(const MainFormFactory& createMainForm) {
     // The title goes to message boxes only; setting it as Qt's display name
     // would make Qt append it to every window caption.
     platform::SetApplicationTitle(kApplicationTitle);
-
-    const std::uint32_t platformId = platform::PlatformId();
-    (void)platformId;  // the lock files need no access mask
 
     // Probing and then creating would let two copies started together both
     // run: take our own mutex in one step, and a refusal means another copy
