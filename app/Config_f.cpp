@@ -64,6 +64,25 @@ void TakeToken(const TConfigForm* form, QObject* sender, const TokenButton (&tab
             field = b.token;
 }
 
+// Selects the button of a stored token, which fires its handler. A token
+// outside the table selects nothing but the fallback (when there is one),
+// quietly: the field keeps the stored text, so that O.K. writes it back
+// unchanged.
+template <std::size_t N>
+void SelectToken(const TConfigForm* form, const TokenButton (&table)[N], const std::string& token,
+                 QRadioButton* fallback) {
+    for (const TokenButton& b : table) {
+        if (token == b.token) {
+            (form->*b.button)->setChecked(true);
+            return;
+        }
+    }
+    if (fallback) {
+        QSignalBlocker quiet(fallback);
+        fallback->setChecked(true);
+    }
+}
+
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -137,22 +156,8 @@ TConfigForm::TConfigForm(QWidget* parent) : QDialog(parent) {
     velserin::LoadSizeTypeAndUnits(&s);
     FSizeType = s.sizeType;
     FUnits = s.units;
-    auto select = [this](const auto& table, const std::string& token, QRadioButton* fallback) {
-        for (const TokenButton& b : table) {
-            if (token == b.token) {
-                (this->*b.button)->setChecked(true);
-                return;
-            }
-        }
-        // No token matches: the default is shown, and the stored text stays
-        // in the state so that O.K. writes it back unchanged.
-        if (fallback) {
-            QSignalBlocker quiet(fallback);
-            fallback->setChecked(true);
-        }
-    };
-    select(kSizeTypeButtons, FSizeType, TA4);
-    select(kUnitButtons, FUnits, TCm);
+    SelectToken(this, kSizeTypeButtons, FSizeType, TA4);
+    SelectToken(this, kUnitButtons, FUnits, TCm);
 
     FormCreate(this);
 }
@@ -432,28 +437,15 @@ std::string TConfigForm::StatusFile() const {
 
 void TConfigForm::LoadSettings() {
     velserin::ConfigSettings s;
-    velserin::LoadSettings(&s, FPlatformId, StatusFile());
+    // "DPI" is read by DPI() below, at the end of the batch.
+    velserin::LoadRegistrySettings(&s, FPlatformId);
 
-    // A stored token outside its list selects nothing, so its field keeps
-    // the stored text.
-    auto select = [this](const auto& table, const std::string& token) {
-        for (const TokenButton& b : table) {
-            if (token == b.token) {
-                (this->*b.button)->setChecked(true);
-                return true;
-            }
-        }
-        return false;
-    };
     FLanguage = s.language;
-    select(kLanguageButtons, FLanguage);
+    SelectToken(this, kLanguageButtons, FLanguage, nullptr);
     FUnits = s.units;
-    if (!select(kUnitButtons, FUnits)) {
-        QSignalBlocker quiet(TCm);
-        TCm->setChecked(true);
-    }
+    SelectToken(this, kUnitButtons, FUnits, TCm);
     FSelect = s.select;
-    select(kSelectButtons, FSelect);
+    SelectToken(this, kSelectButtons, FSelect, nullptr);
 
     FFontName = s.fontName;
     stFont->setText(Q(FFontName));

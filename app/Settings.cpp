@@ -142,16 +142,18 @@ void LoadDefaultDirectory() {
         kSectionDirectory, kValueDefaultDir, Define::DefaultDirectory);
 }
 
+void LoadRegistrySettings(ConfigSettings* s, std::uint32_t platformId) {
+    RegistryIniFile ini = OpenSettingsRegistry();
+    s->language = ini.ReadString(kSectionCommon, kValueLanguage, kDefaultLanguage);
+    s->units = ini.ReadString(kSectionCommon, kValueUnits, kDefaultUnits);
+    s->select = ini.ReadString(kSectionCommon, kValueSelect, kDefaultSelect);
+    s->fontName = ini.ReadString(kSectionCommon, kValueFontName, DefaultFontName(platformId));
+    s->colorFolder = ini.ReadString(kSectionDirectory, kValueColor, DefaultColorFolder());
+    s->openFolder = ini.ReadString(kSectionDirectory, kValueOpenFolder, DefaultOpenFolder());
+}
+
 void LoadSettings(ConfigSettings* s, std::uint32_t platformId, const std::string& statusFile) {
-    {
-        RegistryIniFile ini = OpenSettingsRegistry();
-        s->language = ini.ReadString(kSectionCommon, kValueLanguage, kDefaultLanguage);
-        s->units = ini.ReadString(kSectionCommon, kValueUnits, kDefaultUnits);
-        s->select = ini.ReadString(kSectionCommon, kValueSelect, kDefaultSelect);
-        s->fontName = ini.ReadString(kSectionCommon, kValueFontName, DefaultFontName(platformId));
-        s->colorFolder = ini.ReadString(kSectionDirectory, kValueColor, DefaultColorFolder());
-        s->openFolder = ini.ReadString(kSectionDirectory, kValueOpenFolder, DefaultOpenFolder());
-    }
+    LoadRegistrySettings(s, platformId);
     s->dpi = ReadDPI(statusFile);
 }
 

@@ -200,6 +200,9 @@ void LoadDefaultDirectory();
 //    then "Color" and "VelserinOpen"; then status.ini "DPI".
 void LoadSettings(ConfigSettings* settings, std::uint32_t platformId,
                   const std::string& statusFile);
+// The registry batch of LoadSettings alone, for a caller that reads "DPI"
+// itself.
+void LoadRegistrySettings(ConfigSettings* settings, std::uint32_t platformId);
 // 4. Only when a tablet context is open: "Common"/"MaxNPressure", default the
 //    device's maximum. A text that is not a decimal integer that fits in
 //    32 bits unsigned, or a value of another registry type, is shown with
