@@ -32,12 +32,16 @@ constexpr int kUndoLevels = 4;
 
 // One tile's state at one level of a union store.
 struct TileStatus {
-    std::int32_t FileOffset = 0;  // the tile's slot in the temporary tile file
+    std::int64_t FileOffset = 0;  // the tile's slot in the temporary tile file
     std::int32_t ByteSize = 0;    // bytes of the tile's pixels, rows padded to 4
     std::uint8_t Blank = 1;       // only the blank colour, nothing stored
     std::uint8_t Changed = 0;     // changed since the next level was derived
     std::uint8_t Saved = 0;       // level 0: copied to the undo store in this step
     std::uint8_t Synced = 0;      // reduced tile regenerated after the last change
+    // Reduced levels: level 0 changed (pixels or blank flag) since this level
+    // was last derived from the level above it. Such a level is brought up to
+    // date before its pixels are drawn or written.
+    std::uint8_t Stale = 0;
 };
 
 // The store's tables, one per level (shared with the store, not owned).
