@@ -581,3 +581,61 @@ TEST(UnionStoreLarge, SlotsBeyondTwoGigabytes) {
 
 }  // namespace
 }  // namespace quillor
+
+namespace quillor {
+namespace {
+
+// A control's canvas without the control: a 32-bit bitmap with a context.
+class CanvasOnBitmap : public platform::gdi::CanvasTarget {
+  public:
+    CanvasOnBitmap()
+        : bitmap_(platform::gdi::Bitmap::Create(200, 20, 32)),
+          dc_(platform::gdi::CreateDCForBitmap(bitmap_)) {}
+    HDC Canvas() override { return dc_.get(); }
+    void UpdateRect(const RECT& rect) override { updates.push_back(rect); }
+    void Invalidate() override {}
+    platform::gdi::COLORREF At(int x, int y) { return platform::gdi::GetPixel(dc_.get(), x, y); }
+    std::vector<RECT> updates;
+
+  private:
+    platform::gdi::HBITMAP bitmap_;
+    platform::gdi::DCPtr dc_;
+};
+
+TEST(Statusprogress, BlocksFollowThePositionAndFinishClearsTheBar) {
+    namespace gdi = platform::gdi;
+    CanvasOnBitmap canvas;
+    gdi::SelectObject(canvas.Canvas(), gdi::CreateSolidBrush(gdi::RGB(255, 0, 0)));
+    Statusprogress progress(&canvas);
+    progress.FLeft = 10;
+    progress.FWidth = 106;  // (106 - 6) / 12 = 8 blocks at the maximum
+    progress.FBlock.top = 2;
+    progress.FBlock.bottom = 12;
+    progress.Start(10);
+    progress.Step(5);  // n = 50: blocks 0 to 3
+    EXPECT_EQ(progress.FDrawn, 3);
+    EXPECT_EQ(canvas.At(10, 5), gdi::RGB(255, 0, 0));
+    EXPECT_EQ(canvas.At(18, 5), gdi::RGB(255, 0, 0));
+    EXPECT_EQ(canvas.At(19, 5), 0u) << "a gap between blocks";
+    EXPECT_EQ(canvas.At(10 + 36, 5), gdi::RGB(255, 0, 0));
+    EXPECT_EQ(canvas.At(10 + 48, 5), 0u) << "block 4 not yet";
+    EXPECT_FALSE(canvas.updates.empty());
+    progress.Finish();
+    EXPECT_EQ(progress.FDrawn, 7);
+    EXPECT_EQ(progress.FPosition, 0);
+    for (int x : {10, 19, 10 + 84, 10 + 92})
+        EXPECT_EQ(canvas.At(x, 5), gdi::RGB(240, 240, 240)) << x;
+    gdi::RECT r{0, 0, 1, 1};
+    gdi::FillRect(canvas.Canvas(), r, gdi::GetCurrentBrush(canvas.Canvas()));
+    EXPECT_EQ(canvas.At(0, 0), gdi::RGB(0, 0, 128)) << "the brush is navy again";
+
+    Statusprogress idle;  // no control: numbers only
+    idle.FWidth = 106;
+    idle.Start(0);
+    idle.Step(3);
+    EXPECT_EQ(idle.FDrawn, 0);
+    idle.Finish();
+}
+
+}  // namespace
+}  // namespace quillor
