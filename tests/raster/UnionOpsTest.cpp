@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -231,9 +232,11 @@ std::string FirstDifference(const Img& a, const Img& b) {
         return "sizes differ";
     for (int y = 0; y < a.h; ++y)
         for (int x = 0; x < a.w; ++x)
-            if (a.at(x, y) != b.at(x, y))
-                return "(" + std::to_string(x) + ", " + std::to_string(y) +
-                       "): " + std::to_string(a.at(x, y)) + " vs " + std::to_string(b.at(x, y));
+            if (a.at(x, y) != b.at(x, y)) {
+                std::ostringstream text;
+                text << "(" << x << ", " << y << "): " << a.at(x, y) << " vs " << b.at(x, y);
+                return text.str();
+            }
     return "none";
 }
 
