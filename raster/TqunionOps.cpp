@@ -470,6 +470,16 @@ bool CopyByTiles(CopyJob& job) {
                 gdi::Bitmap& sbm = *sdc->Target();
                 const int lsx = job.cols.map[std::size_t(cr.k0)] - sr.left;
                 const int lsy = job.rows.map[std::size_t(rr.k0)] - sr.top;
+                if (blitEqual && job.op == Op::Copy && db >= 8) {
+                    // Whole bytes between tiles of one depth: the rows as
+                    // the device-context copy would move them.
+                    const std::size_t bpp = std::size_t(db / 8);
+                    const std::size_t bytes = std::size_t(n) * bpp;
+                    for (int k = rr.k0; k < rr.k1; ++k)
+                        std::memmove(dbm.Row(job.dy + k - tr.top) + std::size_t(ldx) * bpp,
+                                     sbm.Row(lsy + k - rr.k0) + std::size_t(lsx) * bpp, bytes);
+                    continue;
+                }
                 if (blitEqual) {
                     if (!gdi::BitBlt(dctx.dc(), ldx, job.dy + rr.k0 - tr.top, n, rr.k1 - rr.k0, sdc,
                                      lsx, lsy, job.rop))
