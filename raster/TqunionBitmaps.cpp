@@ -117,14 +117,14 @@ inline void SetBitAt(std::uint8_t* row, std::int64_t x, int bit) {
 // 1-bit pixels dx.. of d combined with 1-bit pixels sx.. of s, most
 // significant bit first; whole bytes at a time where both start on the same
 // bit of a byte.
-void CombineBits(RowOp op, std::uint8_t* d, std::int64_t dx, const std::uint8_t* s,
-                 std::int64_t sx, std::int64_t n) {
+void CombineBits(RowOp op, std::uint8_t* d, std::int64_t dx, const std::uint8_t* s, std::int64_t sx,
+                 std::int64_t n) {
     std::int64_t k = 0;
     if ((dx & 7) == (sx & 7)) {
         for (; k < n && ((dx + k) & 7) != 0; ++k)
-            SetBitAt(d, dx + k, Combine(op, std::uint8_t(BitAt(d, dx + k)),
-                                        std::uint8_t(BitAt(s, sx + k))) &
-                                    1);
+            SetBitAt(
+                d, dx + k,
+                Combine(op, std::uint8_t(BitAt(d, dx + k)), std::uint8_t(BitAt(s, sx + k))) & 1);
         const std::int64_t bytes = (n - k) / 8;
         if (bytes > 0) {
             CombineBytes(op, d + ((dx + k) >> 3), s + ((sx + k) >> 3), std::size_t(bytes));
@@ -257,11 +257,10 @@ bool TUnionBitmap::BlitDC(HDC dc, int x, bool intoStore, DWORD rop, int y2, int 
             if (tileDC == nullptr)
                 return false;
             const int otherX = int(ol + offsetX), otherY = int(ot + offsetY);
-            const bool ok =
-                intoStore ? gdi::BitBlt(tileDC, ol - tr.left, ot - tr.top, orr - ol, ob - ot, dc,
-                                        otherX, otherY, rop)
-                          : gdi::BitBlt(dc, otherX, otherY, orr - ol, ob - ot, tileDC,
-                                        ol - tr.left, ot - tr.top, rop);
+            const bool ok = intoStore ? gdi::BitBlt(tileDC, ol - tr.left, ot - tr.top, orr - ol,
+                                                    ob - ot, dc, otherX, otherY, rop)
+                                      : gdi::BitBlt(dc, otherX, otherY, orr - ol, ob - ot, tileDC,
+                                                    ol - tr.left, ot - tr.top, rop);
             ReleaseTileDC(tileDC, tile, 0);
             if (!ok)
                 return false;
@@ -572,8 +571,7 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
             if (!Create(scratch.Width(), scratch.Height(), withPalette ? palette.data() : nullptr,
                         scratch.BitsPerPixel()))
                 return 0;
-            return DrawQuillor(0, 0, gdi::SRCCOPY, 0, 0, scratch, scratch.Height(),
-                               scratch.Width())
+            return DrawQuillor(0, 0, gdi::SRCCOPY, 0, 0, scratch, scratch.Height(), scratch.Width())
                        ? 1
                        : 0;
         }
