@@ -550,6 +550,12 @@ gdi::HBITMAP ReadBmpRect(platform::File& file, const BmpLayout& L, int x, int y,
         if (!file.ReadAt(L.pixelOffset + fileRow * L.stride + firstByte, row.data(), row.size()))
             return nullptr;
         BYTE* d = out->Row(fy - y);
+        // 8- and 24-bit rows are already in the layer's format.
+        if (L.bits == 8 || L.bits == 24) {
+            const std::size_t bytes = std::size_t(L.bits / 8);
+            std::memcpy(d + std::size_t(x0 - x) * bytes, row.data(), std::size_t(x1 - x0) * bytes);
+            continue;
+        }
         for (int fx = x0; fx < x1; ++fx) {
             const int dx = fx - x;
             const std::int64_t bit = std::int64_t(fx) * L.bits - firstByte * 8;
@@ -1142,6 +1148,10 @@ gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
     for (int sy = y0; sy < y1; ++sy) {
         const uchar* s = src.constScanLine(sy);
         BYTE* d = out->Row(sy - y);
+        if (bits == 8) {
+            std::memcpy(d + (x0 - x), s + x0, std::size_t(x1 - x0));
+            continue;
+        }
         for (int sx = x0; sx < x1; ++sx) {
             const int dx = sx - x;
             if (bits == 1) {
@@ -1305,6 +1315,19 @@ int ChangeBitsPerPixel(BitmapHandle* dst, const BitmapHandle* src, int bits, int
     if (!dst || !src || !src->IsAllocated() || !SupportedDepth(bits))
         return 0;
     const gdi::Bitmap& from = *src->pixels;
+    // An 8-bit re-map in place onto a palette that has every index's own
+    // colour at that index keeps every pixel: only the table changes.
+    if (dst == src && bits == 8 && from.BitsPerPixel() == 8 && palette && colors > 0 &&
+        from.ColorCount() == 256 &&
+        std::equal(palette, palette + 256, from.ColorTable(), SameColour)) {
+        std::array<RGBQUAD, 256> table;
+        std::copy(palette, palette + 256, table.begin());
+        for (auto& q : table)
+            q.rgbReserved = 0;
+        dst->pixels->SetColorTable(0, 256, table.data());
+        dst->viewPerspective = kTopLeft;
+        return 1;
+    }
     gdi::HBITMAP converted;
     if (bits == from.BitsPerPixel() && (!palette || colors <= 0 || bits > 8)) {
         if (dst == src)

@@ -561,7 +561,7 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
     const int resolution = ResolutionOf(info);
     FResolution = resolution;
     const bool indexed = info.bitsPerPixel == 8 || info.format == im::kFormatGif;
-    if (indexed || info.format != im::kFormatByRectangles) {
+    if (info.format != im::kFormatByRectangles) {
         TQuillorBitmap scratch;
         if (LoadWhole(path, info, resolution, scratch)) {
             std::array<RGBQUAD, 256> palette{};
@@ -598,6 +598,11 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
         if (part.LoadFileRect(path, r.left, r.top, r.right - r.left, r.bottom - r.top, info) != 1)
             return 0;
         NormaliseMonochrome(part);
+        if (tile == 0 && part.BitsPerPixel() == 8) {
+            std::array<RGBQUAD, 256> palette{};
+            part.GetPalette(0, 256, palette.data());
+            SetPalette(0, 256, palette.data());
+        }
         im::BitmapHandle* loaded = part.GetHandle();
         EnsureTile(tile, 0);
         TQuillorBitmap* target = Tile(tile, 0);
