@@ -1,6 +1,7 @@
 #include "raster/Imaging.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 
 #include <QColorSpace>
 #include <QFile>
@@ -1241,10 +1242,39 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
             out->yResolution = DpiOf(image.dotsPerMeterY());
         }
     } else {
-        QImage image = reader.read();
+        // A whole indexed image is decoded straight into the layer's pixels
+        // when the reader keeps the buffer it is given.
+        gdi::HBITMAP direct;
+        QImage image;
+        if (whole && reader.imageFormat() == QImage::Format_Indexed8)
+            direct = gdi::Bitmap::Create(info.width, info.height, 8);
+        if (direct) {
+            // Its pages are all written at once: large ones fault in far fewer steps.
+            const auto start = reinterpret_cast<std::uintptr_t>(direct->Bits());
+            const std::uintptr_t page = 4096, first = (start + page - 1) & ~(page - 1);
+            const std::uintptr_t end = (start + direct->SizeBytes()) & ~(page - 1);
+            if (end > first)
+                ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+            image = QImage(direct->Bits(), info.width, info.height, direct->Stride(),
+                           QImage::Format_Indexed8);
+            if (!reader.read(&image))
+                return false;
+        } else {
+            image = reader.read();
+        }
         if (image.isNull() || image.width() != info.width || image.height() != info.height)
             return false;
-        out->pixels = FromImage(image, x, y, w, h);
+        if (direct && image.constBits() == direct->Bits() &&
+            image.format() == QImage::Format_Indexed8) {
+            std::vector<RGBQUAD> table;
+            for (QRgb c : image.colorTable())
+                table.push_back(gdi::MakeQuad(qRed(c), qGreen(c), qBlue(c)));
+            table.resize(256);
+            direct->SetColorTable(0, 256, table.data());
+            out->pixels = std::move(direct);
+        } else {
+            out->pixels = FromImage(image, x, y, w, h);
+        }
         if (!IsDefaultResolution(image)) {
             out->xResolution = DpiOf(image.dotsPerMeterX());
             out->yResolution = DpiOf(image.dotsPerMeterY());
