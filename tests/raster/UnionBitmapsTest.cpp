@@ -724,6 +724,7 @@ TEST_F(UnionBitmaps, LoadFromFileTakesEachRoute) {
     const Plain indexed = RandomPlain(1060, 1001, 8, 97);
     const Plain colour = RandomPlain(1060, 1001, 24, 98);
     const Plain mono = RandomPlain(1001, 487, 1, 99);
+    const Plain narrow = RandomPlain(1061, 703, 8, 100);  // rows padded in memory
     Plain inverted = mono;
     for (auto& v : inverted.px)
         v ^= 1;
@@ -742,6 +743,9 @@ TEST_F(UnionBitmaps, LoadFromFileTakesEachRoute) {
         // A white-on-black table: the store shows the same picture.
         {"inverted.bmp", BmpOf(inverted, {{255, 255, 255}, {0, 0, 0}}), &mono, 150},
         // Whole, decoded by another reader.
+        {"indexed.png",
+         imagefiles::Png(narrow.width, narrow.height, 8, 3, TableOf(palette), FileRows(narrow)),
+         &narrow, 150},
         {"colour.png",
          imagefiles::Png(colour.width, colour.height, 8, 2, {}, FileRows(colour, true), 3937),
          &colour, 100},
