@@ -400,13 +400,19 @@ TEST_F(UnionBitmaps, BlitFailuresAreReported) {
 // ---- the row-wise copy ----
 
 TEST_F(UnionBitmaps, CopyQuillorRowsFollowsItsTable) {
-    const auto palette = RandomPalette(2);
+    auto palette = RandomPalette(2);
+    // Greys on either side of the 1 <- 8 threshold: 127 clears, 128 keeps.
+    palette[0] = RGBQUAD{127, 127, 127, 0};
+    palette[1] = RGBQUAD{129, 127, 127, 0};
+    palette[2] = RGBQUAD{128, 128, 128, 0};
     constexpr DWORD kAll[] = {gdi::SRCCOPY, gdi::NOTSRCCOPY, gdi::SRCINVERT,
                               gdi::SRCAND,  gdi::SRCPAINT,   gdi::WHITENESS};
     constexpr Placement kRowPlacements[] = {
-        {3, 2, 5, 1, 590, 480},     // odd bits on both sides, across tile edges
-        {-7, 0, 2, 0, 300, 40},     // left of the store: only what lands inside
-        {250, 300, 0, 0, 999, 999}  // larger than both
+        {3, 2, 5, 1, 590, 480},      // odd bits on both sides, across tile edges
+        {13, 7, 5, 2, 517, 50},      // the same odd bit of a byte on both sides
+        {16, 9, 8, 4, 483, 30},      // whole bytes on both sides
+        {-7, 0, 2, 0, 300, 40},      // left of the store: only what lands inside
+        {250, 300, 0, 0, 999, 999},  // larger than both
     };
     for (int storeBits : {1, 8, 24}) {
         for (int bitmapBits : {1, 8, 24}) {
@@ -420,10 +426,11 @@ TEST_F(UnionBitmaps, CopyQuillorRowsFollowsItsTable) {
                 std::uint32_t probe;
                 const bool supported =
                     RowReference(rop, storeBits, bitmapBits, 0, 0, palette.data(), &probe);
+                SCOPED_TRACE(testing::Message()
+                             << storeBits << " <- " << bitmapBits << " rop " << std::hex << rop);
+                // The placements one after the other; the store is compared
+                // with the reference after the last.
                 for (const Placement& p : kRowPlacements) {
-                    SCOPED_TRACE(testing::Message()
-                                 << storeBits << " <- " << bitmapBits << " rop " << std::hex << rop
-                                 << std::dec << " at " << p.dx << "," << p.dy);
                     EXPECT_EQ(store->CopyQuillorRows(p.dx, p.dy, rop, p.sy, p.sx, bitmap, p.h, p.w),
                               supported);
                     if (supported) {
@@ -441,8 +448,8 @@ TEST_F(UnionBitmaps, CopyQuillorRowsFollowsItsTable) {
                                              return v;
                                          });
                     }
-                    EXPECT_EQ(Diff(Read(*store), want), "");
                 }
+                EXPECT_EQ(Diff(Read(*store), want), "");
             }
         }
     }
