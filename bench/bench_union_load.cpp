@@ -12,6 +12,7 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -135,6 +136,8 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // Qt's default limit refuses images of this size.
+    QImageReader::setAllocationLimit(4096);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

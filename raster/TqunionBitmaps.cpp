@@ -21,6 +21,9 @@ namespace {
 constexpr std::int64_t kSmallestChunk = 30000;
 // Resolution of files that record none.
 constexpr int kDefaultResolution = 150;
+// Rows of a file read at once by rectangles: small enough that the scratch
+// bitmap is reused from the heap rather than mapped afresh for every band.
+constexpr std::int64_t kBandBytes = 192 * 1024;
 
 // The raster operations the row-wise copy of a single bitmap implements.
 enum class RowOp { Copy, NotCopy, Invert, And, Paint, None };
@@ -552,6 +555,49 @@ bool LoadWhole(const std::string& path, const im::FileInfo& info, int resolution
     return true;
 }
 
+// Loads the rectangle (left, top, width, height) of the file, which lies
+// within one tile row and starts on a tile's left edge or at 0, and copies it
+// into the tiles it covers. The first rectangle of an 8-bit file gives the
+// store its palette.
+bool LoadBand(TUnionBitmap& store, const std::string& path, const im::FileInfo& info, int left,
+              int top, int width, int height) {
+    TQuillorBitmap part;
+    if (part.LoadFileRect(path, left, top, width, height, info) != 1)
+        return false;
+    NormaliseMonochrome(part);
+    const im::BitmapHandle* loaded = part.GetHandle();
+    const int bits = store.BitsPerPixel();
+    if (loaded == nullptr || loaded->bitsPerPixel != bits || loaded->width != width ||
+        loaded->height != height)
+        return false;
+    if (bits == 8 && left == 0 && top == 0) {
+        std::array<RGBQUAD, 256> palette{};
+        part.GetPalette(0, 256, palette.data());
+        store.SetPalette(0, 256, palette.data());
+    }
+    const int row = store.TileRowOf(top);
+    for (int column = store.TileColumnOf(left); column <= store.TileColumnOf(left + width - 1);
+         ++column) {
+        const int tile = row * store.TileColumns() + column;
+        const RECT& r = store.TileRect(tile, 0);
+        const int from = std::max(left, int(r.left)), to = std::min(left + width, int(r.right));
+        store.EnsureTile(tile, 0);
+        const im::BitmapHandle* target =
+            store.IsTileResident(tile, 0) ? store.Tile(tile, 0)->GetHandle() : nullptr;
+        if (target == nullptr)
+            return false;
+        // Tile edges lie on whole bytes at every depth (480 pixels apart).
+        const std::size_t sourceByte = std::size_t(from - left) * std::size_t(bits) / 8;
+        const std::size_t targetByte = std::size_t(from - r.left) * std::size_t(bits) / 8;
+        const std::size_t bytes = (std::size_t(to - from) * std::size_t(bits) + 7) / 8;
+        for (int y = top; y < top + height; ++y)
+            std::memcpy(target->pixels->Row(y - r.top) + targetByte,
+                        loaded->pixels->Row(y - top) + sourceByte, bytes);
+        store.MarkTileChanged(tile);
+    }
+    return true;
+}
+
 }  // namespace
 
 int TUnionBitmap::LoadFromFile(const std::string& path) {
@@ -589,29 +635,30 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
             chunks = next;
         }
     }
-    // Uncompressed files are read tile by tile, each tile's rectangle only.
+    // Uncompressed files are read by rectangles: bands of whole rows while a
+    // tile row fits the resident budget, otherwise tile by tile.
     if (!Create(info.width, info.height, nullptr, info.bitsPerPixel))
         return 0;
-    for (int tile = 0; tile < TileCount(); ++tile) {
-        const RECT& r = TileRect(tile, 0);
-        TQuillorBitmap part;
-        if (part.LoadFileRect(path, r.left, r.top, r.right - r.left, r.bottom - r.top, info) != 1)
-            return 0;
-        NormaliseMonochrome(part);
-        if (tile == 0 && part.BitsPerPixel() == 8) {
-            std::array<RGBQUAD, 256> palette{};
-            part.GetPalette(0, 256, palette.data());
-            SetPalette(0, 256, palette.data());
+    const std::uint64_t slot = std::max<std::int32_t>(1, Status(0, 0).ByteSize);
+    const bool rowFits =
+        FResidentBudget == 0 || FResidentBudget / slot > std::uint64_t(FTileColumns);
+    const std::int64_t rowBytes = (std::int64_t(FWidth) * FBitsPerPixel + 31) / 32 * 4;
+    const int bandRows = int(std::clamp<std::int64_t>(kBandBytes / rowBytes, 1, kTileSize));
+    for (int row = 0; row < FTileRows; ++row) {
+        const RECT& first = TileRect(row * FTileColumns, 0);
+        if (rowFits) {
+            for (int y = first.top; y < first.bottom; y += bandRows) {
+                if (!LoadBand(*this, path, info, 0, y, FWidth,
+                              std::min<int>(bandRows, first.bottom - y)))
+                    return 0;
+            }
+            continue;
         }
-        im::BitmapHandle* loaded = part.GetHandle();
-        EnsureTile(tile, 0);
-        TQuillorBitmap* target = Tile(tile, 0);
-        if (loaded == nullptr || !IsTileResident(tile, 0) ||
-            loaded->bitsPerPixel != target->BitsPerPixel() || loaded->width != target->Width() ||
-            loaded->height != target->Height())
-            return 0;
-        target->PutRows(loaded->pixels->Bits(), loaded->bytesPerLine, false);
-        MarkTileChanged(tile);
+        for (int column = 0; column < FTileColumns; ++column) {
+            const RECT& r = TileRect(row * FTileColumns + column, 0);
+            if (!LoadBand(*this, path, info, r.left, r.top, r.right - r.left, r.bottom - r.top))
+                return 0;
+        }
     }
     return 1;
 }
