@@ -728,6 +728,9 @@ std::string BmpOf(const Plain& p, const std::vector<imagefiles::Rgb>& table,
 
 TEST_F(UnionBitmaps, LoadFromFileTakesEachRoute) {
     const auto palette = RandomPalette(8);
+    std::array<RGBQUAD, 256> ramp{};
+    for (int i = 0; i < 256; ++i)
+        ramp[i] = RGBQUAD{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i), 0};
     const Plain indexed = RandomPlain(1060, 1001, 8, 97);
     const Plain colour = RandomPlain(1060, 1001, 24, 98);
     const Plain mono = RandomPlain(1001, 487, 1, 99);
@@ -735,40 +738,48 @@ TEST_F(UnionBitmaps, LoadFromFileTakesEachRoute) {
     Plain inverted = mono;
     for (auto& v : inverted.px)
         v ^= 1;
+    const std::vector<std::uint8_t> grey(narrow.px.begin(), narrow.px.end());
     struct Case {
         const char* name;
         std::string bytes;
         const Plain* want;
         int resolution;
+        const std::array<RGBQUAD, 256>* palette;
     };
     const Case cases[] = {
-        // Whole, with the palette.
-        {"indexed.bmp", BmpOf(indexed, TableOf(palette), 11811), &indexed, 300},
-        // By tiles.
-        {"colour.bmp", BmpOf(colour, {}), &colour, 150},
-        {"mono.bmp", BmpOf(mono, {{0, 0, 0}, {255, 255, 255}}), &mono, 150},
+        // Read by rectangles.
+        {"indexed.bmp", BmpOf(indexed, TableOf(palette), 11811), &indexed, 300, &palette},
+        {"colour.bmp", BmpOf(colour, {}), &colour, 150, nullptr},
+        {"mono.bmp", BmpOf(mono, {{0, 0, 0}, {255, 255, 255}}), &mono, 150, nullptr},
         // A white-on-black table: the store shows the same picture.
-        {"inverted.bmp", BmpOf(inverted, {{255, 255, 255}, {0, 0, 0}}), &mono, 150},
+        {"inverted.bmp", BmpOf(inverted, {{255, 255, 255}, {0, 0, 0}}), &mono, 150, nullptr},
+        {"grey.tif", imagefiles::TiledGreyTiff(narrow.width, narrow.height, 64, 48, grey), &narrow,
+         300, &ramp},
         // Whole, decoded by another reader.
         {"indexed.png",
          imagefiles::Png(narrow.width, narrow.height, 8, 3, TableOf(palette), FileRows(narrow)),
-         &narrow, 150},
+         &narrow, 150, &palette},
         {"colour.png",
          imagefiles::Png(colour.width, colour.height, 8, 2, {}, FileRows(colour, true), 3937),
-         &colour, 100},
+         &colour, 100, nullptr},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = Put(c.name, c.bytes);
-        TUnionBitmap store;
-        store.SetResidentBudget(3 * 480 * 480 * 3);
-        ASSERT_EQ(store.LoadFromFile(path), 1);
-        EXPECT_EQ(Diff(Read(store), *c.want), "");
-        EXPECT_EQ(store.Resolution(), c.resolution);
-        if (c.want->bits == 8) {
-            ASSERT_NE(store.Palette(), nullptr);
-            for (int i = 0; i < 256; ++i)
-                EXPECT_EQ(Bgr(store.Palette()[i]), Bgr(palette[i])) << i;
+        // Without a budget rectangles are bands of whole rows; with room for
+        // two tiles they are single tiles.
+        for (int residentTiles : {0, 2}) {
+            SCOPED_TRACE(testing::Message() << c.name << " with " << residentTiles << " tiles");
+            const std::string path = Put(c.name, c.bytes);
+            TUnionBitmap store;
+            store.SetResidentBudget(std::uint64_t(residentTiles) * 480 *
+                                    RowBytes(480, c.want->bits));
+            ASSERT_EQ(store.LoadFromFile(path), 1);
+            EXPECT_EQ(Diff(Read(store), *c.want), "");
+            EXPECT_EQ(store.Resolution(), c.resolution);
+            if (c.palette != nullptr) {
+                ASSERT_NE(store.Palette(), nullptr);
+                for (int i = 0; i < 256; ++i)
+                    EXPECT_EQ(Bgr(store.Palette()[i]), Bgr((*c.palette)[i])) << i;
+            }
         }
     }
 }
