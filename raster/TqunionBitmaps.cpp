@@ -444,9 +444,8 @@ bool TUnionBitmap::ResizeCanvas(int width, int height, std::uint32_t colour) {
             !old.Assign(*this))
             return false;
         std::optional<QRegion> region = TakeSelection(FRegionHolder.get(), true);
-        if (!Create(width, height, PointerTo(palette), old.BitsPerPixel())) {
+        if (!Create(width, height, PointerTo(palette), old.BitsPerPixel()))
             return false;
-        }
         SetBlankColor(colour);
         if (!CopyRect(0, 0, nullptr, gdi::SRCCOPY, 0, 0, old, std::min(oldHeight, height),
                       std::min(oldWidth, width)))
@@ -499,6 +498,9 @@ bool TUnionBitmap::Stretch(int width, int height, bool smooth) {
         return Create(width, height, nullptr, FBitsPerPixel);
     const int oldWidth = FWidth, oldHeight = FHeight, bits = FBitsPerPixel;
     const auto palette = PaletteCopy(*this);
+    // Nothing to scale.
+    if (oldWidth == 0 || oldHeight == 0)
+        return Create(width, height, PointerTo(palette), bits);
     std::optional<QRegion> region = TakeSelection(FRegionHolder.get(), true);
     // Until the store is re-created a failure leaves it as it was.
     const auto fail = [&] {

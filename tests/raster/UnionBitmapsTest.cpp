@@ -633,6 +633,13 @@ TEST_F(UnionBitmaps, StretchToTheSameSizeDoesNothing) {
     }
     EXPECT_EQ(Diff(Read(*store), base), "");
     EXPECT_FALSE(store->Stretch(0, 5, false));
+    // An empty store has nothing to scale: it only takes the new size.
+    TUnionBitmap empty;
+    ASSERT_TRUE(empty.Create(0, 0, nullptr, 8));
+    for (bool smooth : {false, true}) {
+        ASSERT_TRUE(empty.Stretch(31 + smooth, 17, smooth));
+        EXPECT_EQ(empty.Width(), 31 + smooth);
+    }
 }
 
 TEST_F(UnionBitmaps, StretchScalesContentAndSelectionAndKeepsThePalette) {
