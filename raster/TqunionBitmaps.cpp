@@ -676,10 +676,14 @@ int TUnionBitmap::LoadFileInChunks(const std::string& path, int chunks) {
         if (!Create(info.width, info.height, nullptr, info.bitsPerPixel))
             return -1;
     }
-    // Halve the chunks across their longer side until there are enough.
+    // Halve the chunks across their longer side until there are enough. A
+    // chunk below the smallest size is not halved again (a failure there
+    // gives up), so that no count, however large, makes more chunks than
+    // the image has room for.
     std::int64_t columns = 1, rows = 1;
     int chunkWidth = info.width, chunkHeight = info.height;
-    while (columns * rows < chunks && (chunkWidth > 1 || chunkHeight > 1)) {
+    while (columns * rows < chunks && std::int64_t(chunkWidth) * chunkHeight >= kSmallestChunk &&
+           (chunkWidth > 1 || chunkHeight > 1)) {
         if ((chunkHeight < chunkWidth && chunkWidth > 1) || chunkHeight < 2) {
             columns *= 2;
             chunkWidth /= 2;

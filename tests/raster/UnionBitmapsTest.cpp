@@ -861,6 +861,8 @@ TEST_F(UnionBitmaps, LoadFileInChunksRetriesWithMoreChunksDownToTheFloor) {
     EXPECT_EQ(store.LoadFileInChunks(cut, 2), 4);
     // 1001 x 600 in 32 chunks: 125 x 150 pixels each, below the floor.
     EXPECT_EQ(store.LoadFileInChunks(cut, 32), -2);
+    // However many chunks are asked for, none is split below the smallest.
+    EXPECT_EQ(store.LoadFileInChunks(cut, 1 << 30), -2);
     EXPECT_EQ(store.LoadFileInChunks(dir_.File("missing.bmp"), 1), -1);
     EXPECT_EQ(store.LoadFromFile(cut), 0);
 
@@ -872,6 +874,8 @@ TEST_F(UnionBitmaps, LoadFileInChunksRetriesWithMoreChunksDownToTheFloor) {
     EXPECT_EQ(store.LoadFileInChunks(good, 32), -2);
     store.ReleaseTileDC(held, 0, 0);
     ASSERT_EQ(store.LoadFileInChunks(good, 32), 0);
+    EXPECT_EQ(Diff(Read(store), colour), "");
+    ASSERT_EQ(store.LoadFileInChunks(good, 1 << 30), 0);
     EXPECT_EQ(Diff(Read(store), colour), "");
 }
 
