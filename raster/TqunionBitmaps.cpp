@@ -638,7 +638,14 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
         }
     }
     // Uncompressed files are read by rectangles: bands of whole rows while a
-    // tile row fits the resident budget, otherwise tile by tile.
+    // tile row fits the resident budget, otherwise tile by tile. A file too
+    // short for the size its header claims is refused before the store is
+    // laid out for that size.
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{info.width - 1, info.height - 1}}) {
+        TQuillorBitmap corner;
+        if (corner.LoadFileRect(path, x, y, 1, 1, info) != 1)
+            return 0;
+    }
     if (!Create(info.width, info.height, nullptr, info.bitsPerPixel))
         return 0;
     const std::uint64_t slot = std::max<std::int32_t>(1, Status(0, 0).ByteSize);

@@ -828,6 +828,22 @@ TEST_F(UnionBitmaps, LoadFromFileFailsOnDamagedFiles) {
         EXPECT_EQ(store.LoadFromFile(Put(name, bytes)), 0);
     }
     EXPECT_EQ(TUnionBitmap().LoadFromFile(dir_.File("missing.png")), 0);
+
+    // A header that claims a million pixels each way over a few bytes of
+    // pixels is refused before anything is laid out for it; the store keeps
+    // what it held.
+    imagefiles::BmpLayout claim;
+    claim.width = 4;
+    claim.height = 2;
+    claim.bits = 24;
+    claim.rows = {std::string(12, '\x7f'), std::string(12, '\x7f')};
+    claim.claimedWidth = 1000000;
+    claim.claimedHeight = 1000000;
+    const Plain kept = RandomPlain(601, 487, 8, 103);
+    auto store = MakeStore(601, 487, 8);
+    Write(*store, kept);
+    EXPECT_EQ(store->LoadFromFile(Put("claim.bmp", imagefiles::Bmp(claim))), 0);
+    EXPECT_EQ(Diff(Read(*store), kept), "");
 }
 
 TEST_F(UnionBitmaps, LoadFileInChunksCoversTheWholeImage) {
