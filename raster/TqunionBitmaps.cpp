@@ -557,6 +557,12 @@ bool LoadWhole(const std::string& path, const im::FileInfo& info, int resolution
     return true;
 }
 
+// Whether pixel (x, y) of the file can be read.
+bool HoldsPixel(const std::string& path, const im::FileInfo& info, int x, int y) {
+    TQuillorBitmap pixel;
+    return pixel.LoadFileRect(path, x, y, 1, 1, info) == 1;
+}
+
 // Loads the rectangle (left, top, width, height) of the file, which lies
 // within one tile row and starts on a tile's left edge or at 0, and copies it
 // into the tiles it covers. The first rectangle of an 8-bit file gives the
@@ -625,8 +631,10 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
         }
         if (indexed)
             return 0;
-        // Too large to load whole (or damaged): in ever smaller chunks.
-        if (!Create(info.width, info.height, nullptr, info.bitsPerPixel))
+        // Too large to load whole (or damaged): in ever smaller chunks, once
+        // the first pixel has been read.
+        if (!HoldsPixel(path, info, 0, 0) ||
+            !Create(info.width, info.height, nullptr, info.bitsPerPixel))
             return 0;
         for (int chunks = 1;;) {
             const int next = LoadFileInChunks(path, chunks);
@@ -641,12 +649,8 @@ int TUnionBitmap::LoadFromFile(const std::string& path) {
     // tile row fits the resident budget, otherwise tile by tile. A file too
     // short for the size its header claims is refused before the store is
     // laid out for that size.
-    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{info.width - 1, info.height - 1}}) {
-        TQuillorBitmap corner;
-        if (corner.LoadFileRect(path, x, y, 1, 1, info) != 1)
-            return 0;
-    }
-    if (!Create(info.width, info.height, nullptr, info.bitsPerPixel))
+    if (!HoldsPixel(path, info, 0, 0) || !HoldsPixel(path, info, info.width - 1, info.height - 1) ||
+        !Create(info.width, info.height, nullptr, info.bitsPerPixel))
         return 0;
     const std::uint64_t slot = std::max<std::int32_t>(1, Status(0, 0).ByteSize);
     const bool rowFits =

@@ -843,6 +843,9 @@ TEST_F(UnionBitmaps, LoadFromFileFailsOnDamagedFiles) {
     auto store = MakeStore(601, 487, 8);
     Write(*store, kept);
     EXPECT_EQ(store->LoadFromFile(Put("claim.bmp", imagefiles::Bmp(claim))), 0);
+    EXPECT_EQ(store->LoadFromFile(Put("claim.png", imagefiles::Png(1000000, 1000000, 8, 2, {},
+                                                                   {std::string(12, '\x7f')}))),
+              0);
     EXPECT_EQ(Diff(Read(*store), kept), "");
 }
 
