@@ -534,6 +534,31 @@ TEST_F(UnionBitmaps, ResizeCanvasLargerGivesRealPixelsOfTheNewColour) {
     store->ReleaseTileDC(dc, 15, 1);
 }
 
+TEST_F(UnionBitmaps, ResizeCanvasAndResizeFromAtEveryDepth) {
+    struct Case {
+        int bits, w, h;
+        std::uint32_t colour;  // the new blank colour
+        std::uint32_t fill;    // the value it gives at that depth
+    };
+    const Case cases[] = {
+        {1, 1500, 1100, 0x00000000, 0},         {1, 700, 1300, 0x00FFFFFF, 1},
+        {8, 1500, 1100, 0x01000007, 7},         {8, 700, 1300, 0x00FFFFFF, 255},
+        {24, 1500, 1100, 0x00336699, 0x996633}, {24, 700, 523, 0x00FFFFFF, 0xFFFFFF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bits << " bits to " << c.w << "x" << c.h);
+        const Plain base = RandomPlain(1060, 1001, c.bits, 120 + c.bits);
+        auto store = MakeStore(1060, 1001, c.bits);
+        Write(*store, base);
+        TUnionBitmap copy;
+        copy.SetResidentBudget(3 * 480 * std::uint64_t(RowBytes(480, c.bits)));
+        ASSERT_TRUE(copy.ResizeFrom(*store, c.w, c.colour, c.h));
+        EXPECT_EQ(Diff(Read(copy), Crop(base, c.w, c.h, c.fill)), "");
+        ASSERT_TRUE(store->ResizeCanvas(c.w, c.h, c.colour));
+        EXPECT_EQ(Diff(Read(*store), Crop(base, c.w, c.h, c.fill)), "");
+    }
+}
+
 TEST_F(UnionBitmaps, ResizeCanvasSmallerKeepsPaletteAndClipsSelection) {
     const auto palette = RandomPalette(5);
     const Plain base = RandomPlain(1060, 1001, 8, 91);
