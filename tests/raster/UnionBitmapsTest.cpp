@@ -5,7 +5,7 @@
 // out and back part-way through every operation.
 #include <gtest/gtest.h>
 
-#include <QImage>
+#include <QRegion>
 #include <algorithm>
 #include <array>
 #include <cstdint>
