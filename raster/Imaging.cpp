@@ -1,6 +1,7 @@
 #include "raster/Imaging.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 
 #include <QColorSpace>
 #include <QFile>
@@ -550,6 +551,12 @@ gdi::HBITMAP ReadBmpRect(platform::File& file, const BmpLayout& L, int x, int y,
         if (!file.ReadAt(L.pixelOffset + fileRow * L.stride + firstByte, row.data(), row.size()))
             return nullptr;
         BYTE* d = out->Row(fy - y);
+        // 8- and 24-bit rows are already in the layer's format.
+        if (L.bits == 8 || L.bits == 24) {
+            const std::size_t bytes = std::size_t(L.bits / 8);
+            std::memcpy(d + std::size_t(x0 - x) * bytes, row.data(), std::size_t(x1 - x0) * bytes);
+            continue;
+        }
         for (int fx = x0; fx < x1; ++fx) {
             const int dx = fx - x;
             const std::int64_t bit = std::int64_t(fx) * L.bits - firstByte * 8;
@@ -1142,6 +1149,10 @@ gdi::HBITMAP FromImage(const QImage& image, int x, int y, int w, int h) {
     for (int sy = y0; sy < y1; ++sy) {
         const uchar* s = src.constScanLine(sy);
         BYTE* d = out->Row(sy - y);
+        if (bits == 8) {
+            std::memcpy(d + (x0 - x), s + x0, std::size_t(x1 - x0));
+            continue;
+        }
         for (int sx = x0; sx < x1; ++sx) {
             const int dx = sx - x;
             if (bits == 1) {
@@ -1231,10 +1242,39 @@ bool Decode(const std::string& path, int x, int y, int w, int h, Decoded* out) {
             out->yResolution = DpiOf(image.dotsPerMeterY());
         }
     } else {
-        QImage image = reader.read();
+        // A whole indexed image is decoded straight into the layer's pixels
+        // when the reader keeps the buffer it is given.
+        gdi::HBITMAP direct;
+        QImage image;
+        if (whole && reader.imageFormat() == QImage::Format_Indexed8)
+            direct = gdi::Bitmap::Create(info.width, info.height, 8);
+        if (direct) {
+            // Its pages are all written at once: large ones fault in far fewer steps.
+            const auto start = reinterpret_cast<std::uintptr_t>(direct->Bits());
+            const std::uintptr_t page = 4096, first = (start + page - 1) & ~(page - 1);
+            const std::uintptr_t end = (start + direct->SizeBytes()) & ~(page - 1);
+            if (end > first)
+                ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+            image = QImage(direct->Bits(), info.width, info.height, direct->Stride(),
+                           QImage::Format_Indexed8);
+            if (!reader.read(&image))
+                return false;
+        } else {
+            image = reader.read();
+        }
         if (image.isNull() || image.width() != info.width || image.height() != info.height)
             return false;
-        out->pixels = FromImage(image, x, y, w, h);
+        if (direct && image.constBits() == direct->Bits() &&
+            image.format() == QImage::Format_Indexed8) {
+            std::vector<RGBQUAD> table;
+            for (QRgb c : image.colorTable())
+                table.push_back(gdi::MakeQuad(qRed(c), qGreen(c), qBlue(c)));
+            table.resize(256);
+            direct->SetColorTable(0, 256, table.data());
+            out->pixels = std::move(direct);
+        } else {
+            out->pixels = FromImage(image, x, y, w, h);
+        }
         if (!IsDefaultResolution(image)) {
             out->xResolution = DpiOf(image.dotsPerMeterX());
             out->yResolution = DpiOf(image.dotsPerMeterY());
@@ -1305,6 +1345,19 @@ int ChangeBitsPerPixel(BitmapHandle* dst, const BitmapHandle* src, int bits, int
     if (!dst || !src || !src->IsAllocated() || !SupportedDepth(bits))
         return 0;
     const gdi::Bitmap& from = *src->pixels;
+    // An 8-bit re-map in place onto a palette that has every index's own
+    // colour at that index keeps every pixel: only the table changes.
+    if (dst == src && bits == 8 && from.BitsPerPixel() == 8 && palette && colors > 0 &&
+        from.ColorCount() == 256 &&
+        std::equal(palette, palette + 256, from.ColorTable(), SameColour)) {
+        std::array<RGBQUAD, 256> table;
+        std::copy(palette, palette + 256, table.begin());
+        for (auto& q : table)
+            q.rgbReserved = 0;
+        dst->pixels->SetColorTable(0, 256, table.data());
+        dst->viewPerspective = kTopLeft;
+        return 1;
+    }
     gdi::HBITMAP converted;
     if (bits == from.BitsPerPixel() && (!palette || colors <= 0 || bits > 8)) {
         if (dst == src)
