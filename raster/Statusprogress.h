@@ -22,8 +22,8 @@ class Statusprogress {
     void Finish();
 
     platform::gdi::CanvasTarget* FOwner = nullptr;
-    int FLeft = 0;   // the bar's left x
-    int FWidth = 0;  // the bar's width in pixels
+    int FLeft = 0;                 // the bar's left x
+    int FWidth = 0;                // the bar's width in pixels
     platform::gdi::RECT FBlock{};  // top and bottom are set by the creator
     double FMaximum = 0;
     int FDrawn = 0;  // blocks drawn

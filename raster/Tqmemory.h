@@ -91,6 +91,9 @@ class TQuillorBitmap : public VantrelBitmap {
     std::uint8_t Changed() const { return FChanged; }
     void SetChanged(std::uint8_t changed) { FChanged = changed; }
     int RowLockCount() const { return FRowLockCount; }
+    // A store that locks the pixel data of its tiles for row access marks
+    // them in use, so that they hand out no context and stay resident.
+    void SetInUse(bool inUse) { FInUse = inUse ? 1 : 0; }
 
     bool Allocate(int width, int height, int resolution, const RGBQUAD* palette, int memoryOption,
                   int bits);

@@ -250,8 +250,8 @@ class TUnionBitmap : public VantrelBitmap {
     int PaintViewRow(HDC dc, int dstW, TUnionBitmap& source, int row, int srcH, int srcW,
                      int srcTop, int srcLeft, int dstH);
     int PaintViewMasked(HDC dc, int dstW, bool force, TUnionBitmap& source, bool drawAll, int srcH,
-                        int srcW, int srcTop, int srcLeft, TUnionBitmap& mask,
-                        TUnionBitmap& image, int dstH);
+                        int srcW, int srcTop, int srcLeft, TUnionBitmap& mask, TUnionBitmap& image,
+                        int dstH);
     int PaintFullView(HDC dc, int dstW, TUnionBitmap& source, bool drawAll, int dstH);
     int PaintFullViewRow(HDC dc, int dstW, TUnionBitmap& source, int row, int dstH);
     int PaintFullViewMasked(HDC dc, int dstW, TUnionBitmap& source, bool drawAll,
@@ -275,7 +275,7 @@ class TUnionBitmap : public VantrelBitmap {
     void ComputeResidentLimits();
     void RemoveResident(int tile, int level);
     void FillBlank(TQuillorBitmap& tile);
-    bool ScaleTile(int tile, int fromLevel, int toLevel, bool rawContexts);
+    bool ScaleTile(int tile, int fromLevel, int toLevel);
 
     platform::File FFile;
     std::array<std::vector<std::unique_ptr<TQuillorBitmap>>, kLevelCount> FTiles;
@@ -308,6 +308,9 @@ class TUnionBitmap : public VantrelBitmap {
 
     bool FCreated = false;
     std::uint64_t FResidentBudget = 0;
+    std::int64_t FFileSize = 0;
+    // Level-0 tiles that row access marked in use (and unmarks again).
+    std::vector<std::uint8_t> FLockedByRows;
 };
 
 }  // namespace quillor
