@@ -192,10 +192,16 @@ bool TUnionBitmap::StretchTileToDC(HDC dc, int tile, DWORD rop, double levelScal
     if (tileDc == nullptr)
         return false;
 
-    const int x = Trunc(local.left * levelScale);
-    const int y = Trunc(local.top * levelScale);
-    const int w = std::max(1, Trunc((double(local.right) - local.left) * levelScale));
-    const int h = std::max(1, Trunc((double(local.bottom) - local.top) * levelScale));
+    // The part in the level's pixels, at least one pixel each way and kept
+    // inside the level tile: the last pixels of a tile whose extent is not a
+    // multiple of 2^level have no pixel of their own at that level and show
+    // the tile's last one rather than leaving the destination unpainted.
+    const TQuillorBitmap* bitmap = Tile(tile, level);
+    const int tileW = std::max(1, bitmap->Width()), tileH = std::max(1, bitmap->Height());
+    const int x = std::clamp(Trunc(local.left * levelScale), 0, tileW - 1);
+    const int y = std::clamp(Trunc(local.top * levelScale), 0, tileH - 1);
+    const int w = std::clamp(Trunc((double(local.right) - local.left) * levelScale), 1, tileW - x);
+    const int h = std::clamp(Trunc((double(local.bottom) - local.top) * levelScale), 1, tileH - y);
     const RECT d = DestinationOf(image, sx, sy, srcLeft, srcTop, dstX, dstY);
     const bool ok = gdi::StretchBlt(dc, d.left, d.top, d.right - d.left, d.bottom - d.top, tileDc,
                                     x, y, w, h, rop);
