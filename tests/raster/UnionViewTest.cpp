@@ -749,16 +749,18 @@ TEST_F(UnionView, MaskedPaintsFollowTheFormula) {
     struct Case {
         int imageBits, maskBits;
         int srcLeft, srcTop, srcW, srcH, dstW, dstH;
-        bool overview;
+        // 0: the main view; n > 0: the overview after a main paint at 1/n.
+        int overview;
     } cases[] = {
-        {8, 8, 0, 0, 1060, 1001, 353, 333, false},  {8, 8, 17, 3, 600, 400, 900, 600, false},
-        {24, 1, 0, 0, 1060, 1001, 265, 250, false}, {24, 1, 401, 3, 200, 300, 700, 1050, false},
-        {8, 8, 0, 0, 0, 0, 212, 200, true},         {24, 1, 0, 0, 0, 0, 530, 500, true},
+        {8, 8, 0, 0, 1060, 1001, 353, 333, 0},  {8, 8, 17, 3, 600, 400, 900, 600, 0},
+        {24, 1, 0, 0, 1060, 1001, 265, 250, 0}, {24, 1, 401, 3, 200, 300, 700, 1050, 0},
+        {8, 8, 0, 0, 0, 0, 212, 200, 1},        {24, 1, 0, 0, 0, 0, 530, 500, 1},
+        {8, 8, 0, 0, 0, 0, 353, 333, 2},        {24, 1, 0, 0, 0, 0, 265, 250, 5},
     };
     for (const Case& k : cases) {
         const std::string what = std::to_string(k.imageBits) + "/" + std::to_string(k.maskBits) +
                                  (k.overview ? " overview" : " view") + " " +
-                                 std::to_string(k.dstW);
+                                 std::to_string(k.dstW) + " after 1/" + std::to_string(k.overview);
         const Content image = MakeContent(1060, 1001, k.imageBits, {4});
         Content maskContent = MakeContent(1060, 1001, k.maskBits, {8});
         maskContent.blankValue = k.maskBits == 8 ? 255 : 1;  // white on the grey ramp, or 1
@@ -782,10 +784,15 @@ TEST_F(UnionView, MaskedPaintsFollowTheFormula) {
         const std::uint32_t unset = 0xFFFFFFFF;
         Canvas imageRef(k.dstW, k.dstH, unset), maskRef(k.dstW, k.dstH, unset);
         if (k.overview) {
+            Screen main(100, 100, screenBits, screenBits == 8 ? &palette : nullptr, 0);
+            imageStore.PaintView(main.dc.get(), 100, false, imageStore, true, 100 * k.overview,
+                                 100 * k.overview, 0, 0, 100);
+            const int level = RefLevel(1.0 / k.overview);
+            ASSERT_EQ(imageStore.DisplayLevel(), level);
             result = imageStore.PaintFullViewMasked(screen.dc.get(), k.dstW, imageStore, true,
                                                     maskStore, imageStore, k.dstH);
-            RefFullView(imageRef, image, 0, k.dstW, k.dstH, unset);
-            RefFullView(maskRef, maskContent, 0, k.dstW, k.dstH, unset, true);
+            RefFullView(imageRef, image, level, k.dstW, k.dstH, unset);
+            RefFullView(maskRef, maskContent, level, k.dstW, k.dstH, unset, true);
         } else {
             result = imageStore.PaintViewMasked(screen.dc.get(), k.dstW, false, imageStore, true,
                                                 k.srcH, k.srcW, k.srcTop, k.srcLeft, maskStore,
