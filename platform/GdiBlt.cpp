@@ -381,6 +381,35 @@ std::pair<std::int64_t, std::int64_t> SampleSpan(const Axis& a, std::int64_t k) 
     return {j0, j1};
 }
 
+// Source copies between two 8-bit bitmaps sampled as COLORONCOLOR samples:
+// the indices move as they are, so no conversion tables are built and a row
+// whose samples are consecutive is one copy.
+bool CopyIndices8(DC& dstDc, int x, int y, int w, int h, const Bitmap& src, int sx, int sy, int sw,
+                  int sh) {
+    Bitmap& dst = *dstDc.Target();
+    const Axis ax = MakeAxis(x, w, sx, sw, dst.Width(), src.Width());
+    const Axis ay = MakeAxis(y, h, sy, sh, dst.Height(), src.Height());
+    if (ax.validHi <= ax.validLo || ay.validHi <= ay.validLo)
+        return true;
+    const QRect area(ax.validLo, ay.validLo, ax.validHi - ax.validLo, ay.validHi - ay.validLo);
+    const bool unscaled = w == sw;
+    for (const QRect& rc : DrawableRects(dstDc, area)) {
+        const int* xs = ax.map.data() + (rc.left() - ax.first);
+        const int n = rc.width();
+        for (int yy = rc.top(); yy <= rc.bottom(); ++yy) {
+            const BYTE* s = src.Row(ay.map[std::size_t(yy - ay.first)]);
+            BYTE* d = dst.Row(yy) + rc.left();
+            if (unscaled) {
+                std::memcpy(d, s + xs[0], std::size_t(n));
+            } else {
+                for (int i = 0; i < n; ++i)
+                    d[i] = s[xs[i]];
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 namespace detail {
@@ -566,6 +595,12 @@ bool StretchBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy
         return false;
     if (sw == 0 || sh == 0)
         return true;
+    if (RopIndex(rop) == RopIndex(SRCCOPY) && w > 0 && h > 0 && sw > 0 && sh > 0 &&
+        srcDc->Target() != dstDc->Target() && srcDc->Target()->BitsPerPixel() == 8 &&
+        dstDc->Target()->BitsPerPixel() == 8 &&
+        (dstDc->state.stretchMode == COLORONCOLOR || dstDc->state.stretchMode == HALFTONE ||
+         (w == sw && h == sh)))
+        return CopyIndices8(*dstDc, x, y, w, h, *srcDc->Target(), sx, sy, sw, sh);
     if (w == sw && h == sh && w > 0 && h > 0)
         return BitBlt(dstDc, x, y, w, h, srcDc, sx, sy, rop);
 
