@@ -569,4 +569,65 @@ TEST_F(TileStreamTest, FlatWritesOneBlockOfTheWholeStore) {
     }
 }
 
+// Rows [top, bottom) x [left, right) of a store as pixel values; pixels
+// outside the store read as `outside`.
+std::vector<std::uint32_t> PixelsIn(TUnionBitmap& store, int left, int top, int right, int bottom,
+                                    std::uint32_t outside) {
+    std::vector<std::uint32_t> out;
+    EXPECT_TRUE(store.BeginRowAccess());
+    for (int y = top; y < bottom; ++y) {
+        const std::uint8_t* row = store.ReadRow(y);
+        for (int x = left; x < right; ++x)
+            out.push_back(x < store.Width() && y < store.Height()
+                              ? GetPixel(row, x, store.BitsPerPixel())
+                              : outside);
+    }
+    store.EndRowAccess();
+    return out;
+}
+
+// A rectangle written as a stream of its own (also one reaching past the
+// store's edge) reads back into a store of the rectangle's size; its blank
+// tiles keep meaning the source's blank colour.
+TEST_F(TileStreamTest, WriteRectWritesTheRectangleAsAStoreOfItsOwn) {
+    TUnionBitmap store;
+    ASSERT_TRUE(store.Create(1060, 1001, nullptr, 8));
+    store.SetBlankColor(0x010000FF);
+    PageHard(store);
+    PaintDesign(store);
+    struct Case {
+        int left, top, right, bottom;
+    };
+    for (const Case c :
+         {Case{100, 50, 630, 550}, Case{5, 490, 975, 1001}, Case{900, 900, 1200, 1100}}) {
+        SCOPED_TRACE(std::to_string(c.left) + "," + std::to_string(c.top));
+        const int w = c.right - c.left, h = c.bottom - c.top;
+        platform::File file = OpenFile();
+        ASSERT_TRUE(store.WriteRect(file, 2, false, c.left, c.top, c.right, c.bottom));
+        TUnionBitmap part;
+        ASSERT_TRUE(part.Create(w, h, nullptr, 8));
+        part.SetBlankColor(0x010000FF);
+        file.Seek(0);
+        ASSERT_TRUE(part.ReadTiles(file, 2, nullptr));
+        EXPECT_EQ(file.Position(), file.Size());
+        EXPECT_EQ(PixelsIn(part, 0, 0, w, h, 0),
+                  PixelsIn(store, c.left, c.top, c.right, c.bottom, 255));
+
+        // The flat form holds the same pixels in one block.
+        file = OpenFile();
+        ASSERT_TRUE(store.WriteRect(file, 2, true, c.left, c.top, c.right, c.bottom));
+        const std::string flat = Contents();
+        const int line = BytesPerLine(w, 8);
+        std::vector<std::uint8_t> rows(std::size_t(line) * h, 0);
+        const std::vector<std::uint32_t> expected =
+            PixelsIn(store, c.left, c.top, c.right, c.bottom, 255);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                rows[std::size_t(y * line + x)] = std::uint8_t(expected[std::size_t(y * w + x)]);
+        EXPECT_EQ(flat, Block(rows, 2));
+    }
+    platform::File file = OpenFile();
+    EXPECT_FALSE(store.WriteRect(file, 2, false, 10, 10, 5, 20));
+}
+
 }  // namespace
