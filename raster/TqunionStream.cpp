@@ -454,7 +454,10 @@ bool TUnionBitmap::ReadTiles(platform::File& file, int mode, Statusprogress* pro
                 steps.Step(step);
                 continue;
             }
-            EnsureTile(tile, level);
+            // Every pixel is about to be read: a tile that is not resident
+            // gets fresh pixels without the blank fill.
+            if (!IsTileResident(tile, level))
+                PrepareTileForRestore(tile, level, FBitsPerPixel == 8 ? Palette() : nullptr);
             const PixelBlock pixels = PixelsOf(Tile(tile, level));
             const bool read = pixels.data != nullptr &&
                               ReadTileBlock(file, pixels.data, pixels.size, mode, scratch);
