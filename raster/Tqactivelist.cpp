@@ -10,6 +10,7 @@ void TQActiveList::Setup(int columns, int rows) {
     FCapacity = FColumns * 4 + 4;
     FStates.assign(static_cast<std::size_t>(FColumns) * static_cast<std::size_t>(FRows), 0);
     FOrder.clear();
+    FPlaces.assign(FStates.size(), FOrder.end());
 }
 
 bool TQActiveList::IsActive(int index) const {
@@ -19,17 +20,14 @@ bool TQActiveList::IsActive(int index) const {
 bool TQActiveList::Activate(int index) {
     if (!Inside(index))
         return false;
+    const auto i = static_cast<std::size_t>(index);
     if (IsActive(index)) {
-        auto it = std::find(FOrder.begin(), FOrder.end(), index);
-        if (it != FOrder.end())
-            FOrder.splice(FOrder.end(), FOrder, it);
-        else
-            FOrder.push_back(index);
+        // Row walks activate the same tiles over and over: no search.
+        FOrder.splice(FOrder.end(), FOrder, FPlaces[i]);
         return false;
     }
-    FStates[static_cast<std::size_t>(index)] = 1;
-    FOrder.remove(index);
-    FOrder.push_back(index);
+    FStates[i] = 1;
+    FPlaces[i] = FOrder.insert(FOrder.end(), index);
     return true;
 }
 
@@ -43,6 +41,7 @@ int TQActiveList::ReleaseOldest(int keep) {
         if (IsActive(index)) {
             FStates[static_cast<std::size_t>(index)] = 0;
             FOrder.erase(it);
+            FPlaces[static_cast<std::size_t>(index)] = FOrder.end();
             return index;
         }
     }

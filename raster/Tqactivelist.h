@@ -42,7 +42,8 @@ class TQActiveList {
     int FRows = 0;
     std::vector<std::int32_t> FStates;
     int FCapacity = 0;
-    std::list<int> FOrder;  // least recently used first
+    std::list<int> FOrder;                          // least recently used first
+    std::vector<std::list<int>::iterator> FPlaces;  // each active tile's entry in FOrder
 };
 
 }  // namespace quillor

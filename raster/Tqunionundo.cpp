@@ -26,9 +26,8 @@ TUndoManager::TUndoManager(int levels, int columns, const std::string& baseName,
       FTileRows(std::max(rows, 0)),
       FTables(tables) {
     const std::size_t count = std::size_t(FTileColumns) * std::size_t(FTileRows);
-    FRestoreBitmaps.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        FRestoreBitmaps.push_back(std::make_unique<TQuillorBitmap>());
+    // One slot per tile; the bitmap itself is made when a restore asks for it.
+    FRestoreBitmaps.resize(count);
 
     // Only a folder of this process can hold the files, and a name that is
     // taken is never opened over.
@@ -68,7 +67,10 @@ UndoStep& TUndoManager::OpenStep() {
 TQuillorBitmap* TUndoManager::RestoreBitmap(int tile) {
     if (tile < 0 || std::size_t(tile) >= FRestoreBitmaps.size())
         return nullptr;
-    return FRestoreBitmaps[std::size_t(tile)].get();
+    auto& bitmap = FRestoreBitmaps[std::size_t(tile)];
+    if (!bitmap)
+        bitmap = std::make_unique<TQuillorBitmap>();
+    return bitmap.get();
 }
 
 void TUndoManager::SaveTile(int tile) {
