@@ -8,12 +8,12 @@
 // tile's rows top to bottom, each padded to 4 bytes). The stream carries no
 // size or depth: the reader creates the store with the writer's.
 //
-// Mode-2 blocks are compressed on every core the machine has: the calling
-// thread takes the tiles' pixels in stream order (the store is not
-// thread-safe) and writes the finished blocks in that same order, while
-// worker threads compress the blocks ahead of it. The bytes are those of a
-// single-threaded writer. $VELSERIN_STREAM_THREADS caps the number of
-// compressing threads (1: all work on the calling thread).
+// Mode-2 blocks are compressed and inflated on every core the machine has:
+// the calling thread does all the store's work (it is not thread-safe) and
+// the file's, in stream order, while worker threads compress the blocks
+// ahead of the writer or inflate them behind the reader. The bytes written
+// are those of a single-threaded writer. $VELSERIN_STREAM_THREADS caps the
+// number of threads (1: all work on the calling thread).
 
 #include <zlib.h>
 
@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -311,6 +312,158 @@ class BlockPipeline {
     bool failed_ = false;
 };
 
+// Inflates mode-2 blocks on worker threads straight into their tiles while
+// the calling thread reads the next blocks from the file; blocks are
+// accepted in stream order. A tile whose block is in flight is marked in use,
+// so that admitting other tiles never pages it out.
+class InflatePipeline {
+  public:
+    struct Job {
+        int tile = 0;
+        int level = 0;
+        PixelBlock target;
+        std::vector<std::uint8_t> input;  // the zlib stream; empty for a raw block
+        bool marked = false;              // in use because of this job
+        bool done = false;
+        bool ok = false;
+        int firstStep = 0;
+        int lastStep = 0;
+    };
+    using Handler = std::function<void(Job&)>;
+
+    InflatePipeline(StreamProgress& progress, int threads, Handler accept, Handler reject)
+        : progress_(progress),
+          window_(std::size_t(std::max(threads, 1)) * 3),
+          accept_(std::move(accept)),
+          reject_(std::move(reject)) {
+        for (int i = 1; i < threads; ++i) {
+            try {
+                workers_.emplace_back([this] { Work(); });
+            } catch (const std::exception&) {
+                break;
+            }
+        }
+    }
+
+    ~InflatePipeline() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        workAvailable_.notify_all();
+        for (std::thread& worker : workers_)
+            worker.join();
+    }
+
+    InflatePipeline(const InflatePipeline&) = delete;
+    InflatePipeline& operator=(const InflatePipeline&) = delete;
+
+    std::vector<std::uint8_t> TakeInput() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty())
+            return {};
+        std::vector<std::uint8_t> buffer = std::move(spare_.back());
+        spare_.pop_back();
+        return buffer;
+    }
+
+    // Queues a job (a raw block comes in done); accepts finished blocks while
+    // too many are pending. False once a block failed: every pending block
+    // has then been settled, those before the failure accepted, the others
+    // rejected.
+    bool Submit(std::unique_ptr<Job> job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!job->done)
+                todo_.push_back(job.get());
+            pending_.push_back(std::move(job));
+        }
+        workAvailable_.notify_one();
+        return Settle(window_);
+    }
+
+    void Skip(int step) {
+        if (pending_.empty())
+            progress_.Step(step);
+        else
+            pending_.back()->lastStep = step;
+    }
+
+    // Settles every pending block; false when one of them failed.
+    bool Finish() { return Settle(1); }
+
+  private:
+    static void Inflate(Job& job) {
+        uLongf inflated = static_cast<uLongf>(job.target.size);
+        job.ok = uncompress(job.target.data, &inflated, job.input.data(),
+                            static_cast<uLong>(job.input.size())) == Z_OK &&
+                 inflated == job.target.size;
+    }
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            workAvailable_.wait(lock, [this] { return stop_ || !todo_.empty(); });
+            if (stop_)
+                return;
+            Job* job = todo_.front();
+            todo_.pop_front();
+            lock.unlock();
+            Inflate(*job);
+            lock.lock();
+            job->done = true;
+            blockDone_.notify_all();
+        }
+    }
+
+    bool Settle(std::size_t limit) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!pending_.empty() && (failed_ || pending_.size() >= limit)) {
+            Job* front = pending_.front().get();
+            if (front->done) {
+                std::unique_ptr<Job> job = std::move(pending_.front());
+                pending_.pop_front();
+                lock.unlock();
+                if (!job->ok)
+                    failed_ = true;
+                if (failed_) {
+                    reject_(*job);
+                } else {
+                    accept_(*job);
+                    for (int step = job->firstStep; step <= job->lastStep; ++step)
+                        progress_.Step(step);
+                }
+                lock.lock();
+                spare_.push_back(std::move(job->input));
+            } else if (!todo_.empty()) {
+                Job* job = todo_.front();
+                todo_.pop_front();
+                lock.unlock();
+                Inflate(*job);
+                lock.lock();
+                job->done = true;
+            } else {
+                blockDone_.wait(lock);
+            }
+        }
+        return !failed_;
+    }
+
+    StreamProgress& progress_;
+    const std::size_t window_;
+    Handler accept_;
+    Handler reject_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable blockDone_;
+    std::deque<std::unique_ptr<Job>> pending_;  // in stream order
+    std::deque<Job*> todo_;
+    std::vector<std::vector<std::uint8_t>> spare_;
+    bool stop_ = false;
+    bool failed_ = false;
+};
+
 }  // namespace
 
 bool TUnionBitmap::WriteTiles(platform::File& file, int mode, Statusprogress* progress, bool flat) {
@@ -442,47 +595,129 @@ bool TUnionBitmap::ReadTiles(platform::File& file, int mode, Statusprogress* pro
     if (std::any_of(blank.begin(), blank.end(), [](std::uint8_t b) { return b > 1; }))
         return false;
 
+    // A tile about to be read in full: fresh pixels without the blank fill
+    // unless it is resident already.
+    auto target = [this](int tile, int level) -> PixelBlock {
+        if (!IsTileResident(tile, level))
+            PrepareTileForRestore(tile, level, FBitsPerPixel == 8 ? Palette() : nullptr);
+        return PixelsOf(Tile(tile, level));
+    };
+    auto accept = [this](int tile, int level) {
+        if (level == 0) {
+            MarkTileChanged(tile);
+            return;
+        }
+        // The stream's reduction of the level-0 tile just read: the flags a
+        // regeneration from the level above would leave.
+        TileStatus& status = Status(tile, level);
+        status.Blank = 0;
+        status.Stale = 0;
+        status.Changed = 1;
+        if (level > 1)
+            Status(tile, level - 1).Changed = 0;
+    };
+    // What a failed block left in the tile is not kept: level 0 goes back to
+    // blank, a reduced level is derived again when it is needed.
+    auto reject = [this](int tile, int level) {
+        if (level == 0)
+            MarkTileBlank(tile);
+        else
+            Status(tile, level).Stale = 1;
+    };
+    // The stream says the tile holds only the blank colour.
+    auto blankTile = [this](int tile) {
+        if (!Status(tile, 0).Blank)
+            MarkTileBlank(tile);
+    };
+
     StreamProgress steps(progress, FLevelCount * tiles);
-    std::vector<std::uint8_t> scratch;
-    for (int level = 0; level < FLevelCount; ++level) {
-        for (int tile = 0; tile < tiles; ++tile) {
-            const int step = tile + level * tiles;
-            if (blank[std::size_t(tile)]) {
-                // The stream says the tile holds only the blank colour.
-                if (level == 0 && !Status(tile, 0).Blank)
-                    MarkTileBlank(tile);
+    const int threads = mode == kCompressZlib ? StreamThreads() : 1;
+    if (threads > 1) {
+        using Job = InflatePipeline::Job;
+        auto unmark = [this](Job& job) {
+            if (job.marked)
+                Tile(job.tile, job.level)->SetInUse(false);
+            job.marked = false;
+        };
+        InflatePipeline pipeline(
+            steps, threads,
+            [&](Job& job) {
+                unmark(job);
+                accept(job.tile, job.level);
+            },
+            [&](Job& job) {
+                unmark(job);
+                reject(job.tile, job.level);
+            });
+        for (int level = 0; level < FLevelCount; ++level) {
+            for (int tile = 0; tile < tiles; ++tile) {
+                const int step = tile + level * tiles;
+                if (blank[std::size_t(tile)]) {
+                    if (level == 0)
+                        blankTile(tile);
+                    pipeline.Skip(step);
+                    continue;
+                }
+                auto job = std::make_unique<Job>();
+                job->tile = tile;
+                job->level = level;
+                job->firstStep = job->lastStep = step;
+                job->target = target(tile, level);
+                TQuillorBitmap* bitmap = Tile(tile, level);
+                if (job->target.data != nullptr && !bitmap->InUse()) {
+                    bitmap->SetInUse(true);
+                    job->marked = true;
+                }
+                // The block's length and bytes, read here in stream order.
+                bool read = job->target.data != nullptr;
+                std::uint8_t prefix[kLengthBytes];
+                read = read && file.Read(prefix, kLengthBytes);
+                const std::uint32_t stored = read ? GetUint32(prefix) : 0;
+                read = read && stored <= job->target.size;
+                if (read && stored == job->target.size) {
+                    read = file.Read(job->target.data, job->target.size);
+                    job->done = job->ok = read;
+                } else if (read) {
+                    job->input = pipeline.TakeInput();
+                    try {
+                        job->input.resize(stored);
+                    } catch (const std::bad_alloc&) {
+                        read = false;
+                    }
+                    read = read && file.Read(job->input.data(), stored);
+                }
+                if (!read) {
+                    pipeline.Finish();
+                    unmark(*job);
+                    reject(tile, level);
+                    return false;
+                }
+                if (!pipeline.Submit(std::move(job)))
+                    return false;
+            }
+        }
+        if (!pipeline.Finish())
+            return false;
+    } else {
+        std::vector<std::uint8_t> scratch;
+        for (int level = 0; level < FLevelCount; ++level) {
+            for (int tile = 0; tile < tiles; ++tile) {
+                const int step = tile + level * tiles;
+                if (blank[std::size_t(tile)]) {
+                    if (level == 0)
+                        blankTile(tile);
+                    steps.Step(step);
+                    continue;
+                }
+                const PixelBlock pixels = target(tile, level);
+                if (pixels.data == nullptr ||
+                    !ReadTileBlock(file, pixels.data, pixels.size, mode, scratch)) {
+                    reject(tile, level);
+                    return false;
+                }
+                accept(tile, level);
                 steps.Step(step);
-                continue;
             }
-            // Every pixel is about to be read: a tile that is not resident
-            // gets fresh pixels without the blank fill.
-            if (!IsTileResident(tile, level))
-                PrepareTileForRestore(tile, level, FBitsPerPixel == 8 ? Palette() : nullptr);
-            const PixelBlock pixels = PixelsOf(Tile(tile, level));
-            const bool read = pixels.data != nullptr &&
-                              ReadTileBlock(file, pixels.data, pixels.size, mode, scratch);
-            if (!read) {
-                // What the failed block left in the tile is not kept: level 0
-                // goes back to blank, a reduced level is derived again.
-                if (level == 0)
-                    MarkTileBlank(tile);
-                else
-                    Status(tile, level).Stale = 1;
-                return false;
-            }
-            if (level == 0) {
-                MarkTileChanged(tile);
-            } else {
-                // The stream's reduction of the level-0 tile just read: the
-                // flags a regeneration from the level above would leave.
-                TileStatus& status = Status(tile, level);
-                status.Blank = 0;
-                status.Stale = 0;
-                status.Changed = 1;
-                if (level > 1)
-                    Status(tile, level - 1).Changed = 0;
-            }
-            steps.Step(step);
         }
     }
     steps.Finish();

@@ -423,17 +423,20 @@ TEST_F(TileStreamTest, TruncatedStreamsFailAndKeepTilesReadSoFar) {
     for (std::size_t cut = 0; cut < stream.size(); cut += 997)
         cuts.push_back(cut);
     for (const std::size_t cut : cuts) {
-        SCOPED_TRACE(cut);
-        TUnionBitmap target;
-        ASSERT_TRUE(target.Create(1060, 1001, nullptr, 8));
-        PageHard(target);
-        platform::File file = OpenFile(stream.substr(0, cut));
-        EXPECT_FALSE(target.ReadTiles(file, 2, nullptr));
-        EXPECT_LE(file.Position(), std::int64_t(cut));
-        if (cut >= level0End) {
-            // Every level-0 tile was read; the reduced levels that were not
-            // are derived from it.
-            ExpectStoreHolds(target, expected);
+        for (const char* threads : {"1", "2"}) {
+            SCOPED_TRACE(std::to_string(cut) + " threads " + threads);
+            testsupport::ScopedEnv env("VELSERIN_STREAM_THREADS", std::string(threads));
+            TUnionBitmap target;
+            ASSERT_TRUE(target.Create(1060, 1001, nullptr, 8));
+            PageHard(target);
+            platform::File file = OpenFile(stream.substr(0, cut));
+            EXPECT_FALSE(target.ReadTiles(file, 2, nullptr));
+            EXPECT_LE(file.Position(), std::int64_t(cut));
+            if (cut >= level0End) {
+                // Every level-0 tile was read; the reduced levels that were not
+                // are derived from it.
+                ExpectStoreHolds(target, expected);
+            }
         }
     }
 }
@@ -462,16 +465,19 @@ TEST_F(TileStreamTest, CorruptBlocksFail) {
         {"not zlib at all", Int32(100) + std::string(100, 'x')},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        // One tile of 480 x 480: its level-0 block is the damaged one.
-        TUnionBitmap store;
-        ASSERT_TRUE(store.Create(480, 480, nullptr, 8));
-        platform::File file = OpenFile(Int32(480) + Int32(4) + std::string(1, '\0') + c.block);
-        EXPECT_FALSE(store.ReadTiles(file, 2, nullptr));
-        // Nothing of the damaged block is kept.
-        EXPECT_EQ(store.Status(0, 0).Blank, 1);
-        const std::vector<std::uint8_t> px = ViewedTile(store, 0, 0);
-        EXPECT_EQ(std::count(px.begin(), px.end(), px[0]), long(px.size()));
+        for (const char* threads : {"1", "2"}) {
+            SCOPED_TRACE(std::string(c.what) + ", threads " + threads);
+            testsupport::ScopedEnv env("VELSERIN_STREAM_THREADS", std::string(threads));
+            // One tile of 480 x 480: its level-0 block is the damaged one.
+            TUnionBitmap store;
+            ASSERT_TRUE(store.Create(480, 480, nullptr, 8));
+            platform::File file = OpenFile(Int32(480) + Int32(4) + std::string(1, '\0') + c.block);
+            EXPECT_FALSE(store.ReadTiles(file, 2, nullptr));
+            // Nothing of the damaged block is kept.
+            EXPECT_EQ(store.Status(0, 0).Blank, 1);
+            const std::vector<std::uint8_t> px = ViewedTile(store, 0, 0);
+            EXPECT_EQ(std::count(px.begin(), px.end(), px[0]), long(px.size()));
+        }
     }
 }
 
