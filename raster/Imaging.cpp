@@ -1452,21 +1452,44 @@ int FillBitmap(BitmapHandle* bitmap, COLORREF color) {
         bitmap->hasRegion ? bitmap->region : QRegion(0, 0, bitmap->width, bitmap->height);
     const int bits = bm.BitsPerPixel();
     for (const QRect& r : area) {
-        for (int y = r.top(); y <= r.bottom(); ++y) {
-            BYTE* row = bm.Row(y);
-            if (bits == 8) {
-                std::memset(row + r.left(), int(value), std::size_t(r.width()));
-            } else if (bits == 24) {
-                for (int x = r.left(); x <= r.right(); ++x) {
-                    BYTE* p = row + std::size_t(x) * 3;
-                    p[0] = BYTE(value);
-                    p[1] = BYTE(value >> 8);
-                    p[2] = BYTE(value >> 16);
+        const int top = r.top();
+        if (bits == 8) {
+            for (int y = top; y <= r.bottom(); ++y)
+                std::memset(bm.Row(y) + r.left(), int(value), std::size_t(r.width()));
+        } else if (bits == 24) {
+            // The first row pixel by pixel, the others copied from it.
+            BYTE* first = bm.Row(top) + std::size_t(r.left()) * 3;
+            for (int x = 0; x < r.width(); ++x) {
+                first[x * 3] = BYTE(value);
+                first[x * 3 + 1] = BYTE(value >> 8);
+                first[x * 3 + 2] = BYTE(value >> 16);
+            }
+            for (int y = top + 1; y <= r.bottom(); ++y)
+                std::memcpy(bm.Row(y) + std::size_t(r.left()) * 3, first,
+                            std::size_t(r.width()) * 3);
+        } else if (bits == 1) {
+            // Whole bytes at once, the partial bytes at either end bit by bit.
+            const int left = r.left();
+            const int right = r.right() + 1;  // exclusive
+            const int firstByte = (left + 7) / 8;
+            const int endByte = right / 8;
+            for (int y = top; y <= r.bottom(); ++y) {
+                if (firstByte >= endByte) {
+                    for (int x = left; x < right; ++x)
+                        bm.SetValue(x, y, value);
+                    continue;
                 }
-            } else {
-                for (int x = r.left(); x <= r.right(); ++x)
+                for (int x = left; x < firstByte * 8; ++x)
+                    bm.SetValue(x, y, value);
+                std::memset(bm.Row(y) + firstByte, value ? 0xFF : 0x00,
+                            std::size_t(endByte - firstByte));
+                for (int x = endByte * 8; x < right; ++x)
                     bm.SetValue(x, y, value);
             }
+        } else {
+            for (int y = top; y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    bm.SetValue(x, y, value);
         }
     }
     return 1;

@@ -27,7 +27,8 @@
 // which tiles to draw.
 //
 // The source files: Tqunion.cpp (the store), TqunionOps.cpp (fills, copies,
-// masks, stretches, resizes, file loading), TqunionView.cpp (zoomed views),
+// masks, stretches), TqunionBitmaps.cpp (exchange with contexts and single
+// bitmaps, resizes, file loading), TqunionView.cpp (zoomed views),
 // TqunionStream.cpp (the tile stream).
 
 #include <array>
@@ -183,7 +184,9 @@ class TUnionBitmap : public VantrelBitmap {
 
     // ---- reduced levels ----
     void RefreshLevel(int tile, int level, bool force, std::uint8_t& refreshed);
-    // rawContexts: the form used by the row paints (tiles not marked in use).
+    // rawContexts names the form used by the row paints; both forms draw
+    // through contexts that do not mark the tiles in use, so the results and
+    // the flags are the same.
     void RefreshLevelCascade(int tile, int level, bool rawContexts = false);
     void MarkAllChanged();
     void ClearDisplayChanged(int x, int y, int width, int height);
@@ -209,7 +212,7 @@ class TUnionBitmap : public VantrelBitmap {
     void WriteRowSpan(int y, int x, int count);
     std::uint8_t* RowBuffer() { return FRowBuffer.empty() ? nullptr : FRowBuffer.data(); }
 
-    // ---- operations (TqunionOps.cpp) ----
+    // ---- operations (TqunionOps.cpp, TqunionBitmaps.cpp) ----
     void FillRect(std::uint32_t colour, int left, int top, int right, int bottom);
     bool Assign(TUnionBitmap& source);
     bool CopyTilesFrom(TUnionBitmap& source, DWORD rop);

@@ -273,6 +273,40 @@ TEST(ImagingFill, FillsInsideTheRegionOnly) {
     EXPECT_EQ(At(c, 2, 0), 0x00010203u);
 }
 
+TEST(ImagingFill, RectanglesAtAnyBitOffsetAndDepth) {
+    // Spans that start and end inside a byte, cover whole bytes, or lie in
+    // one byte; 1-bit fills both ways, 24-bit rows after the first.
+    struct Case {
+        int bits, left, right;
+        COLORREF colour;
+        DWORD value;
+    };
+    const Case cases[] = {
+        {1, 3, 29, gdi::RGB(255, 255, 255), 1}, {1, 0, 37, gdi::RGB(255, 255, 255), 1},
+        {1, 9, 14, gdi::RGB(255, 255, 255), 1}, {1, 8, 16, gdi::RGB(255, 255, 255), 1},
+        {24, 5, 31, gdi::RGB(9, 8, 7), 0x00090807},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bits) + ": " + std::to_string(c.left) + ".." +
+                     std::to_string(c.right));
+        BitmapHandle b;
+        ASSERT_EQ(AllocateBitmap(&b, 1, 37, 4, c.bits), 1);
+        if (c.bits == 1) {
+            ASSERT_EQ(FillBitmap(&b, gdi::RGB(255, 255, 255)), 1);
+        }
+        RECT r{c.left, 1, c.right, 3};
+        ASSERT_EQ(SetBitmapRectRegion(&b, nullptr, r, kRegionSet), 1);
+        ASSERT_EQ(FillBitmap(&b, c.bits == 1 ? gdi::RGB(0, 0, 0) : c.colour), 1);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 37; ++x) {
+                const bool inside = x >= c.left && x < c.right && y >= 1 && y < 3;
+                const DWORD outside = c.bits == 1 ? 1u : 0u;
+                const DWORD filled = c.bits == 1 ? 0u : c.value;
+                EXPECT_EQ(At(b, x, y), inside ? filled : outside) << x << "," << y;
+            }
+    }
+}
+
 TEST(ImagingFlip, ToggleIsItsOwnInverseAndPerspective) {
     BitmapHandle b;
     ASSERT_EQ(AllocateBitmap(&b, 1, 2, 3, 8), 1);
