@@ -565,10 +565,18 @@ bool BitBlt(HDC dstDc, int x, int y, int w, int h, HDC srcDc, int sx, int sy, DW
         const int phase = Phase(bpp, x0);
         const bool direct = conv.Identity() && sbpp == bpp &&
                             (bpp >= 8 || ((std::int64_t(sx0) * sbpp) & 7) == phase * bpp);
-        if (!direct)
+        // A plain source copy into whole bytes converts straight into the
+        // destination row (palette copies of indexed bitmaps to the screen).
+        const bool convertInPlace = !direct && !pattern && ropIndex == 0xCC && bpp >= 8;
+        if (!direct && !convertInPlace)
             sbuf.assign(std::size_t(SpanBytes(bpp, phase, n)) + 4, 0);
         for (int yy = rc.top(); yy <= rc.bottom(); ++yy) {
             const BYTE* srow = src->Row(yy + offY);
+            if (convertInPlace) {
+                conv.Convert(srow, nullptr, sx0, n,
+                             dst.Row(yy) + std::size_t((std::int64_t(x0) * bpp) >> 3), 0);
+                continue;
+            }
             const BYTE* s;
             if (direct) {
                 s = srow + std::size_t((std::int64_t(sx0) * sbpp) >> 3);
