@@ -233,6 +233,32 @@ TEST(Blt, PaletteSelectedIntoColourDestinationColoursIndexedSource) {
     EXPECT_EQ(GetPixel(d.get(), 2, 0), RGB(2, 2, 2));
 }
 
+TEST(Blt, IndexedToTrueColourCopiesEverySpanExactly) {
+    // Spans of every start and length up to a few 16-byte groups, so that the
+    // whole-group path, its aligned start and its tail all meet.
+    std::vector<RGBQUAD> table(256);
+    for (int i = 0; i < 256; ++i)
+        table[std::size_t(i)] = MakeQuad(BYTE(i), BYTE(255 - i), BYTE(i * 3));
+    HBITMAP src = Bitmap::Create(41, 2, 8, table.data(), 256);
+    for (int x = 0; x < 41; ++x)
+        src->SetValue(x, 1, DWORD((x * 37 + 11) & 0xFF));
+    DCPtr s = CreateDCForBitmap(src);
+    for (int x0 = 0; x0 < 5; ++x0) {
+        for (int n = 1; n <= 36; ++n) {
+            HBITMAP dst = Bitmap::Create(41, 1, 32);
+            DCPtr d = CreateDCForBitmap(dst);
+            ASSERT_TRUE(PatBlt(d.get(), 0, 0, 41, 1, WHITENESS));
+            ASSERT_TRUE(BitBlt(d.get(), x0, 0, n, 1, s.get(), 3, 1, SRCCOPY));
+            for (int x = 0; x < 41; ++x) {
+                const COLORREF want = x >= x0 && x < x0 + n
+                                          ? src->ColorOfValue(src->GetValue(x - x0 + 3, 1))
+                                          : RGB(255, 255, 255);
+                ASSERT_EQ(GetPixel(d.get(), x, 0), want) << x0 << " " << n << " " << x;
+            }
+        }
+    }
+}
+
 TEST(Blt, ColourReferencesResolvePerDepth) {
     RGBQUAD table[256] = {};
     table[7] = MakeQuad(200, 10, 10);
