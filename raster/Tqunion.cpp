@@ -63,13 +63,6 @@ std::string MakeTempFileName() {
     return name;
 }
 
-void WriteLe32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
-
 }  // namespace
 
 TUnionBitmap::TUnionBitmap() : FTempFileName(MakeTempFileName()) {
@@ -186,9 +179,9 @@ bool TUnionBitmap::OpenTileFile() {
     if (!FFile.IsOpen())
         return false;
     std::uint8_t header[18] = {'T', 'U', 'H', 0};
-    WriteLe32(header + 4, kHeaderSize);
-    WriteLe32(header + 8, std::uint32_t(FWidth));
-    WriteLe32(header + 12, std::uint32_t(FHeight));
+    PutLe32(header + 4, kHeaderSize);
+    PutLe32(header + 8, std::uint32_t(FWidth));
+    PutLe32(header + 12, std::uint32_t(FHeight));
     header[16] = std::uint8_t(FBitsPerPixel);
     header[17] = std::uint8_t(FBitsPerPixel >> 8);
     // The full length is set at once, sparse: slots are never moved or grown.

@@ -18,6 +18,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -41,18 +42,6 @@ constexpr std::size_t kStreamHeaderBytes = 8;
 constexpr std::size_t kLengthBytes = 4;
 constexpr int kMaxStreamThreads = 8;
 
-void PutInt32(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    out[2] = static_cast<std::uint8_t>(value >> 16);
-    out[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-std::uint32_t GetUint32(const std::uint8_t* in) {
-    return std::uint32_t(in[0]) | (std::uint32_t(in[1]) << 8) | (std::uint32_t(in[2]) << 16) |
-           (std::uint32_t(in[3]) << 24);
-}
-
 // The pixels of a resident tile, rows top to bottom in one block.
 struct PixelBlock {
     std::uint8_t* data = nullptr;
@@ -66,63 +55,6 @@ PixelBlock PixelsOf(TQuillorBitmap* tile) {
     if (handle == nullptr || !handle->pixels)
         return {};
     return {handle->pixels->Bits(), handle->pixels->SizeBytes()};
-}
-
-// The mode-2 form of a block, as WriteBlock writes it: the length and the
-// zlib stream when that is shorter than the block, else the size and the
-// block itself. `out` is reused from block to block.
-bool EncodeBlock(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
-    if (size > std::numeric_limits<std::uint32_t>::max())
-        return false;
-    const uLong bound = compressBound(static_cast<uLong>(size));
-    try {
-        out.resize(kLengthBytes + std::max<std::size_t>(bound, size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    uLongf length = bound;
-    const int result =
-        size == 0 ? Z_BUF_ERROR
-                  : compress(out.data() + kLengthBytes, &length, data, static_cast<uLong>(size));
-    if (result != Z_OK || length >= size) {
-        PutInt32(out.data(), static_cast<std::uint32_t>(size));
-        if (size != 0)
-            std::memcpy(out.data() + kLengthBytes, data, size);
-        out.resize(kLengthBytes + size);
-    } else {
-        PutInt32(out.data(), static_cast<std::uint32_t>(length));
-        out.resize(kLengthBytes + length);
-    }
-    return true;
-}
-
-// Reads one block of exactly `size` bytes into `target` in the given mode.
-// Mode 2 takes at most `size` bytes of compressed input into `scratch`, so a
-// length read from the file never sizes more than one tile.
-bool ReadTileBlock(platform::File& file, std::uint8_t* target, std::size_t size, int mode,
-                   std::vector<std::uint8_t>& scratch) {
-    if (mode == kCompressRefused)
-        return false;
-    if (mode != kCompressZlib)
-        return file.Read(target, size);
-    std::uint8_t prefix[kLengthBytes];
-    if (!file.Read(prefix, kLengthBytes))
-        return false;
-    const std::uint32_t stored = GetUint32(prefix);
-    if (stored > size)
-        return false;
-    if (stored == size)
-        return file.Read(target, size);
-    try {
-        if (scratch.size() < stored)
-            scratch.resize(stored);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    if (!file.Read(scratch.data(), stored))
-        return false;
-    uLongf inflated = static_cast<uLongf>(size);
-    return uncompress(target, &inflated, scratch.data(), stored) == Z_OK && inflated == size;
 }
 
 int StreamThreads() {
@@ -156,24 +88,28 @@ class StreamProgress {
     Statusprogress* progress_;
 };
 
-// Compresses mode-2 blocks on worker threads and writes them in the order
-// they were submitted. Only the submitting thread touches the file and the
-// progress object; while it waits for the next block in order it compresses
-// blocks itself.
-class BlockPipeline {
+// Runs jobs on worker threads and settles them on the calling thread in the
+// order they were queued; while it waits for the next job in order, the
+// calling thread runs queued jobs itself. A Job has `done`, `ok`, and the
+// progress steps `firstStep` to `lastStep` it stands for. Buffers of settled
+// jobs go back to two pools for the next jobs.
+template <class Job>
+class OrderedPipeline {
   public:
-    BlockPipeline(platform::File& file, StreamProgress& progress, int threads)
-        : file_(file), progress_(progress), window_(std::size_t(std::max(threads, 1)) * 3) {
+    using Buffer = std::vector<std::uint8_t>;
+
+    OrderedPipeline(StreamProgress& progress, int threads, void (*run)(Job&))
+        : progress_(progress), window_(std::size_t(std::max(threads, 1)) * 3), run_(run) {
         for (int i = 1; i < threads; ++i) {
             try {
                 workers_.emplace_back([this] { Work(); });
             } catch (const std::exception&) {
-                break;  // fewer helpers; the calling thread still compresses
+                break;  // fewer helpers; the calling thread still does the work
             }
         }
     }
 
-    ~BlockPipeline() {
+    ~OrderedPipeline() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stop_ = true;
@@ -183,42 +119,132 @@ class BlockPipeline {
             worker.join();
     }
 
-    BlockPipeline(const BlockPipeline&) = delete;
-    BlockPipeline& operator=(const BlockPipeline&) = delete;
+    OrderedPipeline(const OrderedPipeline&) = delete;
+    OrderedPipeline& operator=(const OrderedPipeline&) = delete;
 
-    // A buffer for the next block's raw pixels (recycled from written blocks).
-    std::vector<std::uint8_t> TakeBuffer() {
+    // How many jobs may be pending before the caller settles some.
+    std::size_t Window() const { return window_; }
+
+    Buffer Take(int pool) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (spare_.empty())
+        std::vector<Buffer>& spare = pools_[std::size_t(pool)];
+        if (spare.empty())
             return {};
-        std::vector<std::uint8_t> buffer = std::move(spare_.back());
-        spare_.pop_back();
+        Buffer buffer = std::move(spare.back());
+        spare.pop_back();
         return buffer;
     }
 
-    // Queues one block whose tile has the progress position `step`; writes
-    // finished blocks while too many are pending. False once a write failed.
-    bool Submit(std::vector<std::uint8_t> raw, int step) {
-        auto job = std::make_unique<Job>();
-        job->raw = std::move(raw);
-        job->firstStep = job->lastStep = step;
+    void GiveBack(int pool, Buffer buffer) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pools_[std::size_t(pool)].push_back(std::move(buffer));
+    }
+
+    // A job that comes in done is only settled in its turn.
+    void Queue(std::unique_ptr<Job> job) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            job->encoded = TakeEncodedLocked();
-            todo_.push_back(job.get());
+            if (!job->done)
+                todo_.push_back(job.get());
             pending_.push_back(std::move(job));
         }
         workAvailable_.notify_one();
-        return Drain(window_);
     }
 
-    // A tile without a block: its step follows the blocks before it.
+    // A tile without a job: its step follows the jobs before it.
     void Skip(int step) {
         if (pending_.empty())
             progress_.Step(step);
         else
             pending_.back()->lastStep = step;
     }
+
+    void ReportSteps(const Job& job) {
+        for (int step = job.firstStep; step <= job.lastStep; ++step)
+            progress_.Step(step);
+    }
+
+    // Hands finished jobs to `settle`, in queue order and without the lock,
+    // while jobs are pending and more(pending count) holds. settle returns
+    // false to stop; so does this then.
+    template <class More, class Settle>
+    bool SettleWhile(More more, Settle settle) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!pending_.empty() && more(pending_.size())) {
+            if (pending_.front()->done) {
+                std::unique_ptr<Job> job = std::move(pending_.front());
+                pending_.pop_front();
+                lock.unlock();
+                if (!settle(*job))
+                    return false;
+                lock.lock();
+            } else if (!todo_.empty()) {
+                Job* job = todo_.front();
+                todo_.pop_front();
+                lock.unlock();
+                run_(*job);
+                lock.lock();
+                job->done = true;
+            } else {
+                jobDone_.wait(lock);
+            }
+        }
+        return true;
+    }
+
+  private:
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            workAvailable_.wait(lock, [this] { return stop_ || !todo_.empty(); });
+            if (stop_)
+                return;
+            Job* job = todo_.front();
+            todo_.pop_front();
+            lock.unlock();
+            run_(*job);
+            lock.lock();
+            job->done = true;
+            jobDone_.notify_all();
+        }
+    }
+
+    StreamProgress& progress_;
+    const std::size_t window_;
+    void (*run_)(Job&);
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable jobDone_;
+    std::deque<std::unique_ptr<Job>> pending_;  // in queue order
+    std::deque<Job*> todo_;                     // not yet taken by a thread
+    std::array<std::vector<Buffer>, 2> pools_;
+    bool stop_ = false;
+};
+
+// Compresses mode-2 blocks on worker threads and writes them in the order
+// they were submitted. Only the submitting thread touches the file and the
+// progress object.
+class BlockPipeline {
+  public:
+    BlockPipeline(platform::File& file, StreamProgress& progress, int threads)
+        : file_(file), jobs_(progress, threads, &Encode) {}
+
+    // A buffer for the next block's raw pixels (recycled from written blocks).
+    std::vector<std::uint8_t> TakeBuffer() { return jobs_.Take(kRawPool); }
+
+    // Queues one block whose tile has the progress position `step`; writes
+    // finished blocks while too many are pending. False once a write failed.
+    bool Submit(std::vector<std::uint8_t> raw, int step) {
+        auto job = std::make_unique<Job>();
+        job->raw = std::move(raw);
+        job->encoded = jobs_.Take(kEncodedPool);
+        job->firstStep = job->lastStep = step;
+        jobs_.Queue(std::move(job));
+        return Drain(jobs_.Window());
+    }
+
+    void Skip(int step) { jobs_.Skip(step); }
 
     // Writes every pending block. False when a write or a compression failed.
     bool Finish() { return Drain(1); }
@@ -232,83 +258,33 @@ class BlockPipeline {
         int firstStep = 0;
         int lastStep = 0;
     };
-
-    std::vector<std::uint8_t> TakeEncodedLocked() {
-        if (spareEncoded_.empty())
-            return {};
-        std::vector<std::uint8_t> buffer = std::move(spareEncoded_.back());
-        spareEncoded_.pop_back();
-        return buffer;
-    }
+    static constexpr int kRawPool = 0;
+    static constexpr int kEncodedPool = 1;
 
     static void Encode(Job& job) {
         job.ok = EncodeBlock(job.raw.data(), job.raw.size(), job.encoded);
-    }
-
-    void Work() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            workAvailable_.wait(lock, [this] { return stop_ || !todo_.empty(); });
-            if (stop_)
-                return;
-            Job* job = todo_.front();
-            todo_.pop_front();
-            lock.unlock();
-            Encode(*job);
-            lock.lock();
-            job->done = true;
-            blockDone_.notify_all();
-        }
     }
 
     // Writes blocks in order until fewer than `limit` are pending.
     bool Drain(std::size_t limit) {
         if (failed_)
             return false;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (pending_.size() >= limit && !pending_.empty()) {
-            Job* front = pending_.front().get();
-            if (front->done) {
-                std::unique_ptr<Job> job = std::move(pending_.front());
-                pending_.pop_front();
-                lock.unlock();
-                const bool written =
-                    job->ok && file_.Write(job->encoded.data(), job->encoded.size());
-                if (!written) {
+        return jobs_.SettleWhile(
+            [limit](std::size_t pending) { return pending >= limit; },
+            [this](Job& job) {
+                if (!job.ok || !file_.Write(job.encoded.data(), job.encoded.size())) {
                     failed_ = true;
                     return false;
                 }
-                for (int step = job->firstStep; step <= job->lastStep; ++step)
-                    progress_.Step(step);
-                lock.lock();
-                spare_.push_back(std::move(job->raw));
-                spareEncoded_.push_back(std::move(job->encoded));
-            } else if (!todo_.empty()) {
-                Job* job = todo_.front();
-                todo_.pop_front();
-                lock.unlock();
-                Encode(*job);
-                lock.lock();
-                job->done = true;
-            } else {
-                blockDone_.wait(lock);
-            }
-        }
-        return true;
+                jobs_.ReportSteps(job);
+                jobs_.GiveBack(kRawPool, std::move(job.raw));
+                jobs_.GiveBack(kEncodedPool, std::move(job.encoded));
+                return true;
+            });
     }
 
     platform::File& file_;
-    StreamProgress& progress_;
-    const std::size_t window_;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable workAvailable_;
-    std::condition_variable blockDone_;
-    std::deque<std::unique_ptr<Job>> pending_;  // in stream order
-    std::deque<Job*> todo_;                     // not yet taken by a thread
-    std::vector<std::vector<std::uint8_t>> spare_;
-    std::vector<std::vector<std::uint8_t>> spareEncoded_;
-    bool stop_ = false;
+    OrderedPipeline<Job> jobs_;
     bool failed_ = false;
 };
 
@@ -332,62 +308,22 @@ class InflatePipeline {
     using Handler = std::function<void(Job&)>;
 
     InflatePipeline(StreamProgress& progress, int threads, Handler accept, Handler reject)
-        : progress_(progress),
-          window_(std::size_t(std::max(threads, 1)) * 3),
+        : jobs_(progress, threads, &Inflate),
           accept_(std::move(accept)),
-          reject_(std::move(reject)) {
-        for (int i = 1; i < threads; ++i) {
-            try {
-                workers_.emplace_back([this] { Work(); });
-            } catch (const std::exception&) {
-                break;
-            }
-        }
-    }
+          reject_(std::move(reject)) {}
 
-    ~InflatePipeline() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        workAvailable_.notify_all();
-        for (std::thread& worker : workers_)
-            worker.join();
-    }
-
-    InflatePipeline(const InflatePipeline&) = delete;
-    InflatePipeline& operator=(const InflatePipeline&) = delete;
-
-    std::vector<std::uint8_t> TakeInput() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (spare_.empty())
-            return {};
-        std::vector<std::uint8_t> buffer = std::move(spare_.back());
-        spare_.pop_back();
-        return buffer;
-    }
+    std::vector<std::uint8_t> TakeInput() { return jobs_.Take(0); }
 
     // Queues a job (a raw block comes in done); accepts finished blocks while
     // too many are pending. False once a block failed: every pending block
     // has then been settled, those before the failure accepted, the others
     // rejected.
     bool Submit(std::unique_ptr<Job> job) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!job->done)
-                todo_.push_back(job.get());
-            pending_.push_back(std::move(job));
-        }
-        workAvailable_.notify_one();
-        return Settle(window_);
+        jobs_.Queue(std::move(job));
+        return Settle(jobs_.Window());
     }
 
-    void Skip(int step) {
-        if (pending_.empty())
-            progress_.Step(step);
-        else
-            pending_.back()->lastStep = step;
-    }
+    void Skip(int step) { jobs_.Skip(step); }
 
     // Settles every pending block; false when one of them failed.
     bool Finish() { return Settle(1); }
@@ -400,67 +336,27 @@ class InflatePipeline {
                  inflated == job.target.size;
     }
 
-    void Work() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            workAvailable_.wait(lock, [this] { return stop_ || !todo_.empty(); });
-            if (stop_)
-                return;
-            Job* job = todo_.front();
-            todo_.pop_front();
-            lock.unlock();
-            Inflate(*job);
-            lock.lock();
-            job->done = true;
-            blockDone_.notify_all();
-        }
-    }
-
     bool Settle(std::size_t limit) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!pending_.empty() && (failed_ || pending_.size() >= limit)) {
-            Job* front = pending_.front().get();
-            if (front->done) {
-                std::unique_ptr<Job> job = std::move(pending_.front());
-                pending_.pop_front();
-                lock.unlock();
-                if (!job->ok)
+        jobs_.SettleWhile(
+            [this, limit](std::size_t pending) { return failed_ || pending >= limit; },
+            [this](Job& job) {
+                if (!job.ok)
                     failed_ = true;
                 if (failed_) {
-                    reject_(*job);
+                    reject_(job);
                 } else {
-                    accept_(*job);
-                    for (int step = job->firstStep; step <= job->lastStep; ++step)
-                        progress_.Step(step);
+                    accept_(job);
+                    jobs_.ReportSteps(job);
                 }
-                lock.lock();
-                spare_.push_back(std::move(job->input));
-            } else if (!todo_.empty()) {
-                Job* job = todo_.front();
-                todo_.pop_front();
-                lock.unlock();
-                Inflate(*job);
-                lock.lock();
-                job->done = true;
-            } else {
-                blockDone_.wait(lock);
-            }
-        }
+                jobs_.GiveBack(0, std::move(job.input));
+                return true;
+            });
         return !failed_;
     }
 
-    StreamProgress& progress_;
-    const std::size_t window_;
+    OrderedPipeline<Job> jobs_;
     Handler accept_;
     Handler reject_;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable workAvailable_;
-    std::condition_variable blockDone_;
-    std::deque<std::unique_ptr<Job>> pending_;  // in stream order
-    std::deque<Job*> todo_;
-    std::vector<std::vector<std::uint8_t>> spare_;
-    bool stop_ = false;
     bool failed_ = false;
 };
 
@@ -505,8 +401,8 @@ bool TUnionBitmap::WriteTiles(platform::File& file, int mode, Statusprogress* pr
     const int tiles = TileCount();
     {
         std::vector<std::uint8_t> head(kStreamHeaderBytes + std::size_t(tiles));
-        PutInt32(head.data(), std::uint32_t(FTileSize));
-        PutInt32(head.data() + 4, std::uint32_t(FLevelCount));
+        PutLe32(head.data(), std::uint32_t(FTileSize));
+        PutLe32(head.data() + 4, std::uint32_t(FLevelCount));
         for (int i = 0; i < tiles; ++i)
             head[kStreamHeaderBytes + std::size_t(i)] = Status(i, 0).Blank ? 1 : 0;
         if (!file.Write(head.data(), head.size()))
@@ -559,15 +455,8 @@ bool TUnionBitmap::WriteTiles(platform::File& file, int mode, Statusprogress* pr
                 const int step = tile + level * tiles;
                 if (!Status(tile, 0).Blank) {
                     const PixelBlock pixels = fetch(tile, level);
-                    if (pixels.data == nullptr || mode == kCompressRefused)
-                        return false;
-                    bool written;
-                    if (mode == kCompressZlib)
-                        written = EncodeBlock(pixels.data, pixels.size, encoded) &&
-                                  file.Write(encoded.data(), encoded.size());
-                    else
-                        written = file.Write(pixels.data, pixels.size);
-                    if (!written)
+                    if (pixels.data == nullptr ||
+                        !WriteBlock(file, pixels.data, pixels.size, mode, encoded))
                         return false;
                 }
                 steps.Step(step);
@@ -589,8 +478,8 @@ bool TUnionBitmap::ReadTiles(platform::File& file, int mode, Statusprogress* pro
     // A stream of another tile grid cannot be placed in this store, and its
     // blocks cannot even be skipped reliably: refuse it, leaving the store as
     // it was. So do blank bytes that are neither 0 nor 1.
-    if (GetUint32(header) != std::uint32_t(FTileSize) ||
-        GetUint32(header + 4) != std::uint32_t(FLevelCount))
+    if (GetLe32(header) != std::uint32_t(FTileSize) ||
+        GetLe32(header + 4) != std::uint32_t(FLevelCount))
         return false;
     if (std::any_of(blank.begin(), blank.end(), [](std::uint8_t b) { return b > 1; }))
         return false;
@@ -672,7 +561,7 @@ bool TUnionBitmap::ReadTiles(platform::File& file, int mode, Statusprogress* pro
                 bool read = job->target.data != nullptr;
                 std::uint8_t prefix[kLengthBytes];
                 read = read && file.Read(prefix, kLengthBytes);
-                const std::uint32_t stored = read ? GetUint32(prefix) : 0;
+                const std::uint32_t stored = read ? GetLe32(prefix) : 0;
                 read = read && stored <= job->target.size;
                 if (read && stored == job->target.size) {
                     read = file.Read(job->target.data, job->target.size);
@@ -711,7 +600,7 @@ bool TUnionBitmap::ReadTiles(platform::File& file, int mode, Statusprogress* pro
                 }
                 const PixelBlock pixels = target(tile, level);
                 if (pixels.data == nullptr ||
-                    !ReadTileBlock(file, pixels.data, pixels.size, mode, scratch)) {
+                    !ReadBlock(file, pixels.data, pixels.size, mode, scratch)) {
                     reject(tile, level);
                     return false;
                 }
