@@ -638,17 +638,8 @@ void TUnionBitmap::ReleaseTileDCDirect(HDC dc) {
 // ---- reduced levels ----
 
 void TUnionBitmap::MarkTileChanged(int tile) {
-    if (!ValidTile(tile, 0))
-        return;
-    TileStatus& base = Status(tile, 0);
-    base.Blank = 0;
-    base.Changed = 1;
-    for (int level = 0; level < kLevelCount; ++level) {
-        TileStatus& status = Status(tile, level);
-        status.Synced = 0;
-        if (level > 0)
-            status.Stale = 1;
-    }
+    if (ValidTile(tile, 0))
+        NoteLevelZeroChange(tile, 0);
 }
 
 void TUnionBitmap::MarkTileBlank(int tile) {
@@ -656,10 +647,13 @@ void TUnionBitmap::MarkTileBlank(int tile) {
         return;
     if (IsTileResident(tile, 0))
         FillBlank(*Tile(tile, 0));
+    if (Status(tile, 0).Blank != 1)
+        NoteLevelZeroChange(tile, 1);
+}
+
+void TUnionBitmap::NoteLevelZeroChange(int tile, std::uint8_t blank) {
     TileStatus& base = Status(tile, 0);
-    if (base.Blank == 1)
-        return;
-    base.Blank = 1;
+    base.Blank = blank;
     base.Changed = 1;
     for (int level = 0; level < kLevelCount; ++level) {
         TileStatus& status = Status(tile, level);
@@ -832,35 +826,34 @@ void TUnionBitmap::ActivateTile(int tile) {
     }
 }
 
+std::uint8_t* TUnionBitmap::ActiveTileRow(int tile, int y, std::size_t& at, std::size_t& bytes) {
+    ActivateTile(tile);
+    im::BitmapHandle* handle = Tile(tile, 0)->GetHandle();
+    if (handle == nullptr)
+        return nullptr;
+    const RECT& r = TileRect(tile, 0);
+    at = std::size_t(r.left) * std::size_t(FBitsPerPixel) / 8;
+    bytes = std::min<std::size_t>(std::size_t(handle->bytesPerLine), FRowBuffer.size() - at);
+    return handle->pixels->Row(y - r.top);
+}
+
 void TUnionBitmap::ReadTileRows(int y, int firstTile, int lastTile) {
-    const int bits = FBitsPerPixel;
     for (int tile = firstTile; tile <= lastTile; ++tile) {
-        ActivateTile(tile);
-        im::BitmapHandle* handle = Tile(tile, 0)->GetHandle();
-        if (handle == nullptr)
-            continue;
-        const RECT& r = TileRect(tile, 0);
-        const std::size_t at = std::size_t(r.left) * std::size_t(bits) / 8;
-        const std::size_t n =
-            std::min<std::size_t>(std::size_t(handle->bytesPerLine), FRowBuffer.size() - at);
-        std::memcpy(FRowBuffer.data() + at, handle->pixels->Row(y - r.top), n);
+        std::size_t at = 0, bytes = 0;
+        if (const std::uint8_t* row = ActiveTileRow(tile, y, at, bytes))
+            std::memcpy(FRowBuffer.data() + at, row, bytes);
     }
 }
 
 void TUnionBitmap::WriteTileRows(int y, int firstTile, int lastTile) {
-    const int bits = FBitsPerPixel;
     for (int tile = firstTile; tile <= lastTile; ++tile) {
-        ActivateTile(tile);
+        std::size_t at = 0, bytes = 0;
+        std::uint8_t* row = ActiveTileRow(tile, y, at, bytes);
+        if (row == nullptr)
+            continue;
         if (Status(tile, 0).Saved == 0 && FUndo)
             FUndo->SaveTile(tile);
-        im::BitmapHandle* handle = Tile(tile, 0)->GetHandle();
-        if (handle == nullptr)
-            continue;
-        const RECT& r = TileRect(tile, 0);
-        const std::size_t at = std::size_t(r.left) * std::size_t(bits) / 8;
-        const std::size_t n =
-            std::min<std::size_t>(std::size_t(handle->bytesPerLine), FRowBuffer.size() - at);
-        std::memcpy(handle->pixels->Row(y - r.top), FRowBuffer.data() + at, n);
+        std::memcpy(row, FRowBuffer.data() + at, bytes);
         MarkTileChanged(tile);
     }
 }

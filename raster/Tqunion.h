@@ -270,6 +270,9 @@ class TUnionBitmap : public VantrelBitmap {
     // Row-access helpers.
     void ActivateTile(int tile);
     void ReleaseActiveTiles(int keep);
+    // Activates the tile and gives its row y, with the row's place and
+    // length in the row buffer; null when the tile has no pixels.
+    std::uint8_t* ActiveTileRow(int tile, int y, std::size_t& at, std::size_t& bytes);
     void ReadTileRows(int y, int firstTile, int lastTile);
     void WriteTileRows(int y, int firstTile, int lastTile);
     int ResolveTile(int tile, int level) const;
@@ -278,6 +281,9 @@ class TUnionBitmap : public VantrelBitmap {
     void ComputeResidentLimits();
     void RemoveResident(int tile, int level);
     void FillBlank(TQuillorBitmap& tile);
+    // Level 0 of the tile now holds other pixels or only the blank colour
+    // (blank 1): the views redraw it, the reduced levels are stale.
+    void NoteLevelZeroChange(int tile, std::uint8_t blank);
     bool ScaleTile(int tile, int fromLevel, int toLevel);
 
     platform::File FFile;
