@@ -285,6 +285,7 @@ class TUnionBitmap : public VantrelBitmap {
     // (blank 1): the views redraw it, the reduced levels are stale.
     void NoteLevelZeroChange(int tile, std::uint8_t blank);
     bool ScaleTile(int tile, int fromLevel, int toLevel);
+    std::uint8_t RefreshForView(TUnionBitmap& source, int tile, int level, bool force);
 
     platform::File FFile;
     std::array<std::vector<std::unique_ptr<TQuillorBitmap>>, kLevelCount> FTiles;

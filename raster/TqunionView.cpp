@@ -99,6 +99,22 @@ class BlankPainter {
     gdi::HPEN oldPen_;
 };
 
+// One tile of a plain view: stretched from its level, or one rectangle of
+// the blank colour when level 0 holds nothing. -1 failed, 1 stretched, 0 a
+// blank rectangle (which does not count as drawn).
+int DrawTileOrBlank(TUnionBitmap& store, HDC dc, const BlankPainter& blank, int tile,
+                    double levelScale, double sy, double sx, int srcTop, int srcLeft, int level,
+                    const RECT& local, const RECT& image, bool cascading) {
+    if (store.Status(tile, 0).Blank) {
+        blank.Fill(DestinationOf(image, sx, sy, srcLeft, srcTop, 0, 0));
+        return 0;
+    }
+    return store.StretchTileToDC(dc, tile, gdi::SRCCOPY, levelScale, sy, sx, srcTop, srcLeft, 0, 0,
+                                 level, local, image, cascading)
+               ? 1
+               : -1;
+}
+
 // The scratch bitmap of the masked forms and its context.
 class MaskScratch {
   public:
@@ -148,6 +164,18 @@ bool SameGrid(const TUnionBitmap& a, const TUnionBitmap& b) {
 }
 
 }  // namespace
+
+// The source's answer for one tile of a view (each tile its own, so a tile
+// left as it was never inherits its neighbour's); any regenerated tile marks
+// the paint as having refreshed a level.
+std::uint8_t TUnionBitmap::RefreshForView(TUnionBitmap& source, int tile, int level, bool force) {
+    std::uint8_t refreshed = 0;
+    if (source.ValidTile(tile, level))
+        source.RefreshLevel(tile, level, force, refreshed);
+    if (refreshed)
+        FLevelRefreshed = 1;
+    return refreshed;
+}
 
 int TUnionBitmap::LevelForScale(double sy, double sx) const {
     const double s = std::min(sy, sx);
@@ -261,25 +289,16 @@ int TUnionBitmap::PaintView(HDC dc, int dstW, bool force, TUnionBitmap& source, 
     for (int row = firstRow; row <= lastRow; ++row) {
         for (int column = firstColumn; column <= lastColumn; ++column) {
             const int tile = row * FTileColumns + column;
-            // Each tile's own answer: a tile left as it was must not inherit
-            // its neighbour's.
-            std::uint8_t refreshed = 0;
-            if (source.ValidTile(tile, FDisplayLevel))
-                source.RefreshLevel(tile, FDisplayLevel, force, refreshed);
-            if (refreshed)
-                FLevelRefreshed = 1;
+            const std::uint8_t refreshed = RefreshForView(source, tile, FDisplayLevel, force);
             const RECT image = ClipToTile(tile, false, view);
             if (IsEmpty(image) || (!drawAll && refreshed != 1))
                 continue;
-            if (!Status(tile, 0).Blank) {
-                const RECT local = ClipToTile(tile, true, view);
-                if (!StretchTileToDC(dc, tile, gdi::SRCCOPY, FDisplayScale, sy, sx, srcTop, srcLeft,
-                                     0, 0, FDisplayLevel, local, image))
-                    return -1;
-                drawn = true;
-            } else {
-                blank.Fill(DestinationOf(image, sx, sy, srcLeft, srcTop, 0, 0));
-            }
+            const int result =
+                DrawTileOrBlank(*this, dc, blank, tile, FDisplayScale, sy, sx, srcTop, srcLeft,
+                                FDisplayLevel, ClipToTile(tile, true, view), image, false);
+            if (result < 0)
+                return -1;
+            drawn = drawn || result == 1;
         }
     }
     return drawn ? 1 : 0;
@@ -309,15 +328,12 @@ int TUnionBitmap::PaintViewRow(HDC dc, int dstW, TUnionBitmap& source, int row, 
         const RECT image = ClipToTile(tile, false, view);
         if (IsEmpty(image) || source.Status(tile, last).Changed != 1)
             continue;
-        if (!Status(tile, 0).Blank) {
-            const RECT local = ClipToTile(tile, true, view);
-            if (!StretchTileToDC(dc, tile, gdi::SRCCOPY, levelScale, sy, sx, srcTop, srcLeft, 0, 0,
-                                 level, local, image, true))
-                return -1;
-            drawn = true;
-        } else {
-            blank.Fill(DestinationOf(image, sx, sy, srcLeft, srcTop, 0, 0));
-        }
+        const int result =
+            DrawTileOrBlank(*this, dc, blank, tile, levelScale, sy, sx, srcTop, srcLeft, level,
+                            ClipToTile(tile, true, view), image, true);
+        if (result < 0)
+            return -1;
+        drawn = drawn || result == 1;
     }
     return drawn ? 1 : 0;
 }
@@ -346,11 +362,7 @@ int TUnionBitmap::PaintViewMasked(HDC dc, int dstW, bool force, TUnionBitmap& so
     for (int row = firstRow; row <= lastRow; ++row) {
         for (int column = firstColumn; column <= lastColumn; ++column) {
             const int tile = row * FTileColumns + column;
-            std::uint8_t refreshed = 0;
-            if (source.ValidTile(tile, level))
-                source.RefreshLevel(tile, level, force, refreshed);
-            if (refreshed)
-                FLevelRefreshed = 1;
+            const std::uint8_t refreshed = RefreshForView(source, tile, level, force);
             const RECT part = ClipToTile(tile, false, view);
             if (IsEmpty(part) || (!drawAll && refreshed != 1))
                 continue;
@@ -380,11 +392,7 @@ int TUnionBitmap::PaintFullView(HDC dc, int dstW, TUnionBitmap& source, bool dra
     BlankPainter blank(dc, ViewBlankColour(*this));
     bool drawn = false;
     for (int tile = 0; tile < TileCount(); ++tile) {
-        std::uint8_t refreshed = 0;
-        if (source.ValidTile(tile, FDisplayLevel))
-            source.RefreshLevel(tile, FDisplayLevel, false, refreshed);
-        if (refreshed)
-            FLevelRefreshed = 1;
+        const std::uint8_t refreshed = RefreshForView(source, tile, FDisplayLevel, false);
         if (!drawAll && refreshed != 1)
             continue;
         const RECT clipped = ClipToTile(tile, false, whole);
@@ -393,15 +401,12 @@ int TUnionBitmap::PaintFullView(HDC dc, int dstW, TUnionBitmap& source, bool dra
         const RECT part{Trunc(clipped.left * FDisplayScale), Trunc(clipped.top * FDisplayScale),
                         Trunc(clipped.right * FDisplayScale),
                         Trunc(clipped.bottom * FDisplayScale)};
-        if (!Status(tile, 0).Blank) {
-            const RECT local = ClipToTile(tile, true, whole);
-            if (!StretchTileToDC(dc, tile, gdi::SRCCOPY, FDisplayScale, sy, sx, 0, 0, 0, 0,
-                                 FDisplayLevel, local, part))
-                return -1;
-            drawn = true;
-        } else {
-            blank.Fill(DestinationOf(part, sx, sy, 0, 0, 0, 0));
-        }
+        const int result =
+            DrawTileOrBlank(*this, dc, blank, tile, FDisplayScale, sy, sx, 0, 0, FDisplayLevel,
+                            ClipToTile(tile, true, whole), part, false);
+        if (result < 0)
+            return -1;
+        drawn = drawn || result == 1;
     }
     return drawn ? 1 : 0;
 }
@@ -428,15 +433,11 @@ int TUnionBitmap::PaintFullViewRow(HDC dc, int dstW, TUnionBitmap& source, int r
         const RECT image = ClipToTile(tile, false, whole);
         if (IsEmpty(image) || source.Status(tile, last).Changed != 1)
             continue;
-        if (!Status(tile, 0).Blank) {
-            const RECT local = ClipToTile(tile, true, whole);
-            if (!StretchTileToDC(dc, tile, gdi::SRCCOPY, levelScale, sy, sx, 0, 0, 0, 0, level,
-                                 local, image, true))
-                return -1;
-            drawn = true;
-        } else {
-            blank.Fill(DestinationOf(image, sx, sy, 0, 0, 0, 0));
-        }
+        const int result = DrawTileOrBlank(*this, dc, blank, tile, levelScale, sy, sx, 0, 0, level,
+                                           ClipToTile(tile, true, whole), image, true);
+        if (result < 0)
+            return -1;
+        drawn = drawn || result == 1;
     }
     return drawn ? 1 : 0;
 }
@@ -459,11 +460,7 @@ int TUnionBitmap::PaintFullViewMasked(HDC dc, int dstW, TUnionBitmap& source, bo
 
     bool drawn = false;
     for (int tile = 0; tile < TileCount(); ++tile) {
-        std::uint8_t refreshed = 0;
-        if (source.ValidTile(tile, FDisplayLevel))
-            source.RefreshLevel(tile, FDisplayLevel, false, refreshed);
-        if (refreshed)
-            FLevelRefreshed = 1;
+        const std::uint8_t refreshed = RefreshForView(source, tile, FDisplayLevel, false);
         if (!drawAll && refreshed != 1)
             continue;
         const RECT clipped = ClipToTile(tile, false, whole);
