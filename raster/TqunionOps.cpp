@@ -614,6 +614,25 @@ AxisMap IdentityAxis(int n, int s) {
     return a;
 }
 
+// The w x h pixels at (sx, sy) of src onto (dx, dy) of dst, clipped already,
+// with the row combination of the depths and operation (null when the row
+// table has none).
+CopyJob UnscaledCopy(TUnionBitmap& dst, TUnionBitmap& src, int dx, int dy, int sx, int sy, int w,
+                     int h, DWORD rop) {
+    CopyJob job;
+    job.dst = &dst;
+    job.src = &src;
+    job.dx = dx;
+    job.dy = dy;
+    job.cols = IdentityAxis(w, sx);
+    job.rows = IdentityAxis(h, sy);
+    job.identity = true;
+    job.rop = rop;
+    job.op = OpOf(rop);
+    job.fn = CopySpanFn(dst.BitsPerPixel(), src.BitsPerPixel(), job.op);
+    return job;
+}
+
 }  // namespace
 
 // ---- fills ----
@@ -905,28 +924,12 @@ bool TUnionBitmap::CopyRect(int dx, int dy, Statusprogress* progress, DWORD rop,
     if (w <= 0 || h <= 0)
         return true;
 
-    const int db = BitsPerPixel(), sb = source.BitsPerPixel();
-    const Op op = OpOf(rop);
-    const SpanFn fn = CopySpanFn(db, sb, op);
-    if (dx == sx && dy == sy) {
-        // Between equal depths the device contexts take any operation.
-        if (fn == nullptr && db != sb)
-            return false;
+    // Both rectangles at the same place: tile onto tile.
+    if (dx == sx && dy == sy)
         return CopyAligned(dx, dy, progress, rop, source, h, w);
-    }
-    if (fn == nullptr)
+    CopyJob job = UnscaledCopy(*this, source, dx, dy, sx, sy, w, h, rop);
+    if (job.fn == nullptr)
         return false;
-    CopyJob job;
-    job.dst = this;
-    job.src = &source;
-    job.dx = dx;
-    job.dy = dy;
-    job.cols = IdentityAxis(w, sx);
-    job.rows = IdentityAxis(h, sy);
-    job.identity = true;
-    job.rop = rop;
-    job.op = op;
-    job.fn = fn;
     if (&source == this)
         return CopyByRows(job);
     return CopyByTiles(job);
@@ -949,22 +952,10 @@ bool TUnionBitmap::CopyAligned(int dx, int dy, Statusprogress* progress, DWORD r
     h = std::min({h, Height() - dy, source.Height() - dy});
     if (w <= 0 || h <= 0)
         return true;
-    const int db = BitsPerPixel(), sb = source.BitsPerPixel();
-    const Op op = OpOf(rop);
-    const SpanFn fn = CopySpanFn(db, sb, op);
-    if (fn == nullptr && db != sb)
+    CopyJob job = UnscaledCopy(*this, source, dx, dy, dx, dy, w, h, rop);
+    // Between equal depths the device contexts take any operation.
+    if (job.fn == nullptr && BitsPerPixel() != source.BitsPerPixel())
         return false;
-    CopyJob job;
-    job.dst = this;
-    job.src = &source;
-    job.dx = dx;
-    job.dy = dy;
-    job.cols = IdentityAxis(w, dx);
-    job.rows = IdentityAxis(h, dy);
-    job.identity = true;
-    job.rop = rop;
-    job.op = op;
-    job.fn = fn;
     job.progress = progress;
     return CopyByTiles(job);
 }
