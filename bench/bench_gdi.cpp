@@ -6,20 +6,18 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
 
+#include "bench/BenchSupport.h"
 #include "platform/Gdi.h"
 
 namespace {
 
 using namespace platform::gdi;
-using Clock = std::chrono::steady_clock;
 
 HBITMAP RandomBitmap(int w, int h, int bpp, unsigned seed) {
     HBITMAP bm = Bitmap::Create(w, h, bpp);
@@ -40,23 +38,11 @@ HBITMAP RandomBitmap(int w, int h, int bpp, unsigned seed) {
 
 template <class Op, class Base>
 void Measure(benchmark::State& state, Op op, Base base) {
-    double opTotal = 0, baseTotal = 0;
-    for (auto _ : state) {
-        auto t0 = Clock::now();
-        base();
-        auto t1 = Clock::now();
-        op();
-        auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(state, op, base);
     const double n = double(state.iterations());
-    state.counters["op_ms"] = 1000 * opTotal / n;
-    state.counters["baseline_ms"] = 1000 * baseTotal / n;
-    state.counters["speed"] = baseTotal / opTotal;
+    state.counters["op_ms"] = 1000 * t.op / n;
+    state.counters["baseline_ms"] = 1000 * t.base / n;
+    state.counters["speed"] = t.base / t.op;
 }
 
 // Copies the same rows memcpy would, between two bitmaps of the same shape.
@@ -150,14 +136,5 @@ BENCHMARK(BM_StretchBlt8To32)
 }  // namespace
 
 int main(int argc, char** argv) {
-    // QPainter needs a GUI application; no display is used.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::RunWithGuiApplication(argc, argv);
 }

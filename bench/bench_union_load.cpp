@@ -10,22 +10,19 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "platform/Files.h"
 #include "raster/Imaging.h"
 #include "raster/Tqunion.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kSize = 9600;
 
@@ -88,39 +85,39 @@ void BM_LoadFromFile(benchmark::State& state) {
         state.SkipWithError("the 8-bit test file could not be written");
         return;
     }
-    double opTotal = 0, baseTotal = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        {
+    // After a failure the run ends at the next iteration check; nothing more
+    // is loaded.
+    bool failed = false;
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(
+        state,
+        [&] {
+            if (failed)
+                return;
+            quillor::TUnionBitmap store;
+            if (store.LoadFromFile(path) != 1) {
+                state.SkipWithError("LoadFromFile failed");
+                failed = true;
+                return;
+            }
+            benchmark::DoNotOptimize(store.Status(0, 0).Blank);
+        },
+        [&] {
             QImage image;
             if (!image.load(QString::fromStdString(path)) ||
                 image.format() != QImage::Format_Indexed8) {
                 state.SkipWithError("Qt could not load the file as 8-bit");
+                failed = true;
                 return;
             }
             benchmark::DoNotOptimize(image.constBits());
-        }
-        const auto t1 = Clock::now();
-        {
-            quillor::TUnionBitmap store;
-            if (store.LoadFromFile(path) != 1) {
-                state.SkipWithError("LoadFromFile failed");
-                return;
-            }
-            benchmark::DoNotOptimize(store.Status(0, 0).Blank);
-        }
-        const auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+        });
+    if (failed)
+        return;
     const double n = double(state.iterations());
-    state.counters["op_ms"] = 1000 * opTotal / n;
-    state.counters["baseline_ms"] = 1000 * baseTotal / n;
-    state.counters["ratio"] = opTotal / baseTotal;
-    state.counters["speed"] = baseTotal / opTotal;
+    state.counters["op_ms"] = 1000 * t.op / n;
+    state.counters["baseline_ms"] = 1000 * t.base / n;
+    state.counters["ratio"] = t.op / t.base;
+    state.counters["speed"] = t.base / t.op;
     state.SetLabel(state.range(0) == 0 ? "png" : "bmp");
 }
 BENCHMARK(BM_LoadFromFile)
@@ -133,15 +130,7 @@ BENCHMARK(BM_LoadFromFile)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
     // Qt's default limit refuses images of this size.
     QImageReader::setAllocationLimit(4096);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::RunWithGuiApplication(argc, argv);
 }

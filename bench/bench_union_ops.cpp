@@ -8,14 +8,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/Gdi.h"
 #include "raster/Tqunion.h"
 
@@ -23,7 +22,6 @@ namespace {
 
 using namespace quillor;
 namespace gdi = platform::gdi;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kSize = 9600;
 
@@ -81,26 +79,15 @@ Stores& Shared() {
 
 template <class Op, class Base>
 void Measure(benchmark::State& state, Op op, Base base) {
-    double opTotal = 0, baseTotal = 0;
     bool ok = true;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        base();
-        const auto t1 = Clock::now();
-        ok = op() && ok;
-        const auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(
+        state, [&] { ok = op() && ok; }, base);
     if (!ok)
         state.SkipWithError("the operation failed");
     const double n = double(state.iterations());
-    state.counters["op_ms"] = 1000 * opTotal / n;
-    state.counters["baseline_ms"] = 1000 * baseTotal / n;
-    state.counters["ratio"] = baseTotal / opTotal;
+    state.counters["op_ms"] = 1000 * t.op / n;
+    state.counters["baseline_ms"] = 1000 * t.base / n;
+    state.counters["ratio"] = t.base / t.op;
 }
 
 void BM_CopyRectAligned(benchmark::State& state) {
@@ -206,13 +193,5 @@ BENCHMARK(BM_StretchFrom)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::RunWithGuiApplication(argc, argv);
 }

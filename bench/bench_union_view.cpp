@@ -11,7 +11,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <array>
@@ -20,13 +19,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "bench/BenchSupport.h"
 #include "platform/Gdi.h"
 #include "raster/Tqunion.h"
 
 namespace {
 
 namespace gdi = platform::gdi;
-using Clock = std::chrono::steady_clock;
+using benchsupport::Clock;
 using quillor::TUnionBitmap;
 
 constexpr int kWidth = 12800, kHeight = 8000;
@@ -123,25 +123,15 @@ void BM_PaintViewZoom(benchmark::State& state) {
     Scene& s = TheScene();
     const View v = ViewFor(int(state.range(0)));
     PaintAndCopy(s, v, true);  // regenerates the level once, outside the timing
-    double opTotal = 0, baseTotal = 0, paintTotal = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        QtDraw(s, v);
-        const auto t1 = Clock::now();
-        paintTotal += PaintAndCopy(s, v, true);
-        const auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+    double paintTotal = 0;
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(
+        state, [&] { paintTotal += PaintAndCopy(s, v, true); }, [&] { QtDraw(s, v); });
     const double n = double(state.iterations());
-    state.counters["op_ms"] = 1000 * opTotal / n;
+    state.counters["op_ms"] = 1000 * t.op / n;
     state.counters["paint_ms"] = 1000 * paintTotal / n;
-    state.counters["copy_ms"] = 1000 * (opTotal - paintTotal) / n;
-    state.counters["baseline_ms"] = 1000 * baseTotal / n;
-    state.counters["speed"] = baseTotal / opTotal;
+    state.counters["copy_ms"] = 1000 * (t.op - paintTotal) / n;
+    state.counters["baseline_ms"] = 1000 * t.base / n;
+    state.counters["speed"] = t.base / t.op;
     char label[32];
     std::snprintf(label, sizeof label, "zoom 1/%d", int(state.range(0)));
     state.SetLabel(label);
@@ -158,23 +148,12 @@ void BM_PaintViewUnchanged(benchmark::State& state) {
     Scene& s = TheScene();
     const View v = ViewFor(int(state.range(0)));
     PaintAndCopy(s, v, true);
-    double opTotal = 0, baseTotal = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        QtDraw(s, v);
-        const auto t1 = Clock::now();
-        PaintAndCopy(s, v, false);
-        const auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(
+        state, [&] { PaintAndCopy(s, v, false); }, [&] { QtDraw(s, v); });
     const double n = double(state.iterations());
-    state.counters["op_us"] = 1e6 * opTotal / n;
-    state.counters["baseline_us"] = 1e6 * baseTotal / n;
-    state.counters["speed"] = baseTotal / opTotal;
+    state.counters["op_us"] = 1e6 * t.op / n;
+    state.counters["baseline_us"] = 1e6 * t.base / n;
+    state.counters["speed"] = t.base / t.op;
     char label[48];
     std::snprintf(label, sizeof label, "zoom 1/%d, nothing changed", int(state.range(0)));
     state.SetLabel(label);
@@ -200,43 +179,30 @@ void BM_PaletteCopy(benchmark::State& state) {
                    std::uint32_t(s.palette[std::size_t(i)].rgbGreen) << 8 |
                    s.palette[std::size_t(i)].rgbBlue;
     gdi::HBITMAP plain = gdi::Bitmap::Create(kViewW, kViewH, 32);
-    double opTotal = 0, baseTotal = 0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        for (int y = 0; y < kViewH; ++y) {
-            const std::uint8_t* src = s.screen->Row(y);
-            auto* dst = reinterpret_cast<std::uint32_t*>(plain->Row(y));
-            for (int x = 0; x < kViewW; ++x)
-                dst[x] = table[src[x]];
-        }
-        benchmark::ClobberMemory();
-        const auto t1 = Clock::now();
-        gdi::BitBlt(s.windowDc.get(), 0, 0, kViewW, kViewH, s.screenDc.get(), 0, 0, gdi::SRCCOPY);
-        const auto t2 = Clock::now();
-        const double b = std::chrono::duration<double>(t1 - t0).count();
-        const double o = std::chrono::duration<double>(t2 - t1).count();
-        baseTotal += b;
-        opTotal += o;
-        state.SetIterationTime(o);
-    }
+    const benchsupport::PairTotals t = benchsupport::TimeBesideBaseline(
+        state,
+        [&] {
+            gdi::BitBlt(s.windowDc.get(), 0, 0, kViewW, kViewH, s.screenDc.get(), 0, 0,
+                        gdi::SRCCOPY);
+        },
+        [&] {
+            for (int y = 0; y < kViewH; ++y) {
+                const std::uint8_t* src = s.screen->Row(y);
+                auto* dst = reinterpret_cast<std::uint32_t*>(plain->Row(y));
+                for (int x = 0; x < kViewW; ++x)
+                    dst[x] = table[src[x]];
+            }
+            benchmark::ClobberMemory();
+        });
     const double n = double(state.iterations());
-    state.counters["op_ms"] = 1000 * opTotal / n;
-    state.counters["baseline_ms"] = 1000 * baseTotal / n;
-    state.counters["speed"] = baseTotal / opTotal;
+    state.counters["op_ms"] = 1000 * t.op / n;
+    state.counters["baseline_ms"] = 1000 * t.base / n;
+    state.counters["speed"] = t.base / t.op;
 }
 BENCHMARK(BM_PaletteCopy)->Iterations(300)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // QPainter needs a GUI application; no display is used.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::RunWithGuiApplication(argc, argv);
 }
