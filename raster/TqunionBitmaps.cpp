@@ -431,28 +431,18 @@ bool TUnionBitmap::ResizeCanvas(int width, int height, std::uint32_t colour) {
         }
         SetBlankColor(colour);
     } else {
-        oldWidth = FWidth;
-        oldHeight = FHeight;
+        // The old content, blank tiles in their own colour and the selection
+        // with it, in a store that pages under the same budget; this store is
+        // then made from it at the new size.
         const auto palette = PaletteCopy(*this);
-        // The old content, blank tiles in their own colour, in a store that
-        // pages under the same budget.
         TUnionBitmap old;
         old.SetResidentBudget(FResidentBudget);
         old.SetBlankColor(FBlankColor);
         old.SetUserFlag(FUserFlag);
-        if (!old.Create(oldWidth, oldHeight, PointerTo(palette), FBitsPerPixel) ||
-            !old.Assign(*this))
+        if (!old.Create(FWidth, FHeight, PointerTo(palette), FBitsPerPixel) || !old.Assign(*this))
             return false;
-        std::optional<QRegion> region = TakeSelection(FRegionHolder.get(), true);
-        if (!Create(width, height, PointerTo(palette), old.BitsPerPixel()))
-            return false;
-        SetBlankColor(colour);
-        if (!CopyRect(0, 0, nullptr, gdi::SRCCOPY, 0, 0, old, std::min(oldHeight, height),
-                      std::min(oldWidth, width)))
-            return false;
-        if (region)
-            *region &= QRect(0, 0, width, height);
-        PutSelection(FRegionHolder.get(), region);
+        PutSelection(old.RegionHolder(), TakeSelection(FRegionHolder.get(), true));
+        return ResizeFrom(old, width, colour, height);
     }
     MaterialiseNewArea(*this, oldWidth, oldHeight, colour);
     return true;
